@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QtGlobal>
+
+// The power state that the device last reported; psNone until it has reported one.
+enum TPowerState : quint8 { psNone = 0, psPowerOff = 1, psPowerOn = 2 };
+
+enum TMode_AutoSelectSource : quint8 { mdNone = 0, mdEveryTime = 1, mdSetTime = 2 };
+
+// The switching settings as captured when switching starts. Times of day are fractions
+// of a day (0.0 midnight, 0.5 noon); the interval is in milliseconds.
+struct TAutoSelectSettingParam {
+    qint64 Interval = 0;
+    double StartTime = 0.0;
+    double EndTime = 0.0;
+    QList<int>* AutoSelectSource_List = nullptr; // owned by the controller
+};
+
+// The command line of a one-shot run, as parsed.
+struct TCmdLineParams {
+    int ComPortNum = 0;
+    QString ModelStr;
+    bool PowerFlag = false;
+    int InputSourceNum = 0;
+    QString CmdNameStr;
+};
