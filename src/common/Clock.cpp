@@ -14,8 +14,14 @@ QDateTime Now() {
     return g_offsetMs == 0 ? now : now.addMSecs(g_offsetMs);
 }
 
-void SetOffsetMs(qint64 offsetMs) { g_offsetMs = offsetMs; }
-qint64 OffsetMs() { return g_offsetMs; }
-void SetSource(std::function<QDateTime()> source) { g_source = std::move(source); }
+void SetOffsetMs(qint64 offsetMs) {
+    g_offsetMs = offsetMs;
+}
+qint64 OffsetMs() {
+    return g_offsetMs;
+}
+void SetSource(std::function<QDateTime()> source) {
+    g_source = std::move(source);
+}
 
 } // namespace Clock

@@ -3,8 +3,12 @@
 EInCyclerError::EInCyclerError(const QString& message)
     : std::runtime_error(message.toUtf8().toStdString()) {}
 
-QString EInCyclerError::Message() const { return QString::fromUtf8(what()); }
+QString EInCyclerError::Message() const {
+    return QString::fromUtf8(what());
+}
 
 EAbstractError::EAbstractError() : EInCyclerError(QStringLiteral("抽象エラー")) {}
 
-QString ErrorMessage(const std::exception& error) { return QString::fromUtf8(error.what()); }
+QString ErrorMessage(const std::exception& error) {
+    return QString::fromUtf8(error.what());
+}

@@ -1,0 +1,90 @@
+#include "PortMap.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSerialPortInfo>
+
+#include <algorithm>
+#include <sys/stat.h>
+
+namespace {
+
+struct Range {
+    const char* prefix;
+    int first;
+};
+constexpr Range kRanges[] = {{"ttyS", 1}, {"ttyUSB", 33}, {"ttyACM", 65}};
+constexpr int kPerRange = 32;
+
+QString OverrideDir() {
+    const QString dir = qEnvironmentVariable("INCYCLER_PORT_DIR");
+    return !dir.isEmpty() && QFileInfo(dir).isDir() ? dir : QString();
+}
+
+bool IsCharDevice(const QString& path) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISCHR(st.st_mode);
+}
+
+} // namespace
+
+namespace PortMap {
+
+QString PortName(int n) {
+    return QStringLiteral("COM%1").arg(n);
+}
+
+QString DevicePath(int n) {
+    if (n <= 0)
+        return {};
+    const QString dir = OverrideDir();
+    if (!dir.isEmpty())
+        return QDir(dir).filePath(PortName(n));
+    for (const Range& r : kRanges) {
+        if (n >= r.first && n < r.first + kPerRange)
+            return QStringLiteral("/dev/%1%2").arg(QLatin1String(r.prefix)).arg(n - r.first);
+    }
+    return {};
+}
+
+int NumberForDeviceName(const QString& name) {
+    for (const Range& r : kRanges) {
+        const QString prefix = QLatin1String(r.prefix);
+        if (!name.startsWith(prefix))
+            continue;
+        bool ok = false;
+        const int index = name.mid(prefix.size()).toInt(&ok);
+        if (ok && index >= 0 && index < kPerRange &&
+            name.mid(prefix.size()) == QString::number(index))
+            return r.first + index;
+    }
+    return 0;
+}
+
+QList<int> AvailablePorts() {
+    QList<int> numbers;
+    const QString dir = OverrideDir();
+    if (!dir.isEmpty()) {
+        static const QRegularExpression comName(QStringLiteral("^COM([1-9][0-9]*)$"));
+        const QStringList entries = QDir(dir).entryList(QDir::AllEntries | QDir::System);
+        for (const QString& entry : entries) {
+            const auto m = comName.match(entry);
+            if (m.hasMatch() && IsCharDevice(QDir(dir).filePath(entry)))
+                numbers.append(m.captured(1).toInt());
+        }
+    } else {
+        // QSerialPortInfo leaves out the phantom ttyS nodes of absent UARTs.
+        const auto ports = QSerialPortInfo::availablePorts();
+        for (const QSerialPortInfo& info : ports) {
+            const int n = NumberForDeviceName(info.portName());
+            if (n > 0)
+                numbers.append(n);
+        }
+    }
+    std::sort(numbers.begin(), numbers.end());
+    numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+    return numbers;
+}
+
+} // namespace PortMap

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+// How a port number ("COM<n>") maps to a device on Linux.
+//
+// With INCYCLER_PORT_DIR naming a directory, port n is its entry named exactly "COM<n>"
+// (normally a link to a tty), and only those entries are the machine's ports. Without
+// it, numbers map by fixed ranges so that a device's number depends only on its name:
+// COM1-COM32 are /dev/ttyS0-31, COM33-COM64 /dev/ttyUSB0-31, COM65-COM96 /dev/ttyACM0-31.
+namespace PortMap {
+
+// The device path for port n (not yet resolved), or an empty string when no device
+// can carry that number.
+QString DevicePath(int n);
+
+// The numbers of the ports present now, ascending.
+QList<int> AvailablePorts();
+
+// The port number for a device name such as "ttyUSB2" (35), or 0 when it has none.
+int NumberForDeviceName(const QString& name);
+
+QString PortName(int n);
+
+} // namespace PortMap

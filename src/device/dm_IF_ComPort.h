@@ -1,0 +1,47 @@
+#pragma once
+
+#include "common/WindowTimer.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+class TApdComPort;
+
+// The data module: owns the serial port object, the receive buffer and the reply timer.
+// One instance, mod_IF_ComPort, created after the main window and destroyed before it.
+class Tmod_IF_ComPort : public QObject {
+    Q_OBJECT
+public:
+    explicit Tmod_IF_ComPort(QObject* parent = nullptr);
+    ~Tmod_IF_ComPort() override;
+
+    TApdComPort* const ApdComPort1;
+    TWindowTimer* const tmr_RxBuffCheck;
+
+    bool OpenComPort(int a_ComPortNum);
+    bool CloseComPort();
+    bool Connected() const;
+    bool SendCmd(const QByteArray& a_Cmd);
+
+    // Marks the module as being destroyed; timer handlers then do nothing.
+    void MarkDestroying() { f_Destroying = true; }
+    bool Destroying() const { return f_Destroying; }
+
+    // The bytes received and not yet cut out as a reply.
+    const QByteArray& RcvBuff() const { return f_RcvBuff; }
+
+    void ApdComPort1TriggerAvail(TApdComPort* CP, quint16 Count);
+    void tmr_RxBuffCheckTimer(TWindowTimer* Sender);
+
+private:
+    void AnalyzeRcvData(const QString& reply);
+    void AnalyzeRcvData_Rsx24p(const QString& reply);
+    void AnalyzeRcvData_Rsx24q(const QString& reply);
+    void UpdatePollSleep();
+
+    QByteArray f_RcvBuff;
+    bool f_Destroying = false;
+};
+
+extern Tmod_IF_ComPort* mod_IF_ComPort;
