@@ -1,0 +1,340 @@
+#include "cls_Log.h"
+
+#include "common/Clock.h"
+#include "common/Errors.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QThread>
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace LogRules {
+
+QString QuoteField(const QString& field) {
+    if (!field.contains(u',') && !field.contains(u'"'))
+        return field;
+    QString quoted = field;
+    quoted.replace(u'"', QStringLiteral("\"\""));
+    return u'"' + quoted + u'"';
+}
+
+QString FormatRecord(const QDateTime& moment, qint64 pid, const QString& type, const QString& proc,
+                     const QString& text) {
+    // The C locale keeps the digits and separators fixed whatever the user's settings.
+    const QLocale c = QLocale::c();
+    const QStringList fields{
+        QuoteField(c.toString(moment, QStringLiteral("yyyy/MM/dd"))),
+        QuoteField(c.toString(moment, QStringLiteral("H:mm:ss.zzz"))),
+        QString::number(pid),
+        QuoteField(type),
+        QuoteField(proc),
+        QuoteField(text),
+    };
+    return fields.join(u',');
+}
+
+QList<QByteArrayView> SplitLines(QByteArrayView content) {
+    QList<QByteArrayView> lines;
+    const char* const data = content.data();
+    const qsizetype size = content.size();
+    qsizetype start = 0;
+    qsizetype i = 0;
+    while (i < size) {
+        const char ch = data[i];
+        if (ch != '\r' && ch != '\n') {
+            ++i;
+            continue;
+        }
+        lines.append(content.sliced(start, i - start));
+        if (ch == '\r' && i + 1 < size && data[i + 1] == '\n')
+            ++i;
+        ++i;
+        start = i;
+    }
+    if (start < size)
+        lines.append(content.sliced(start));
+    return lines;
+}
+
+std::optional<TTrim> TrimmedContent(QByteArrayView content, qsizetype keep) {
+    const QList<QByteArrayView> lines = SplitLines(content);
+    if (lines.size() <= keep)
+        return std::nullopt;
+    TTrim trim;
+    trim.DroppedLines = lines.size() - keep;
+    qsizetype total = 0;
+    for (qsizetype i = trim.DroppedLines; i < lines.size(); ++i)
+        total += lines[i].size() + 2;
+    trim.Content.reserve(total);
+    for (qsizetype i = trim.DroppedLines; i < lines.size(); ++i) {
+        trim.Content.append(lines[i]);
+        trim.Content.append("\r\n", 2);
+    }
+    return trim;
+}
+
+} // namespace LogRules
+
+namespace {
+
+QString g_directoryOverride;
+
+// A held file is given this long before the caller stops waiting for it.
+constexpr qint64 kLockPatienceMs = 2000;
+// The pause between two tries on a held file, so that waiting does not burn a core.
+constexpr unsigned long kRetryPauseMs = 10;
+// The trim lets pending events run once per this many dropped lines: once per line would
+// make a long file's trim cost seconds in event processing alone.
+constexpr qsizetype kDroppedLinesPerEventPass = 64;
+
+class TFd {
+public:
+    explicit TFd(int fd) : m_fd(fd) {}
+    ~TFd() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    TFd(const TFd&) = delete;
+    TFd& operator=(const TFd&) = delete;
+    int Get() const { return m_fd; }
+    bool Valid() const { return m_fd >= 0; }
+
+private:
+    int m_fd;
+};
+
+[[noreturn]] void ThrowFileError(const QString& path, int error) {
+    throw EFileError(QStringLiteral("%1: %2").arg(path, qt_error_string(error)));
+}
+
+QString ExecutableDirectory() {
+    // The kernel's link is already free of symbolic links, whatever the program is called.
+    std::error_code ec;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (!ec)
+        return QFileInfo(QString::fromStdString(exe.string())).absolutePath();
+    return QCoreApplication::applicationDirPath();
+}
+
+bool IsExistingFile(const QByteArray& path) {
+    struct stat st {};
+    return ::stat(path.constData(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+int OpenFile(const QByteArray& path, int flags) {
+    int fd;
+    do
+        fd = ::open(path.constData(), flags | O_CLOEXEC, 0666);
+    while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// Never truncates: another process may have created and written the file a moment ago.
+void CreateIfMissing(const QString& path) {
+    const QByteArray native = QFile::encodeName(path);
+    if (IsExistingFile(native))
+        return;
+    const TFd fd(OpenFile(native, O_WRONLY | O_CREAT));
+    if (!fd.Valid())
+        ThrowFileError(path, errno);
+}
+
+bool TryLock(int fd, int& error) {
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EINTR) {
+            error = errno;
+            return false;
+        }
+    }
+    return true;
+}
+
+// Start-up waits out another process's append rather than failing on it.
+void LockPatiently(int fd, const QString& path) {
+    QElapsedTimer waited;
+    waited.start();
+    int error = 0;
+    while (!TryLock(fd, error)) {
+        if (error != EWOULDBLOCK || waited.elapsed() >= kLockPatienceMs)
+            ThrowFileError(path, error);
+        QThread::msleep(kRetryPauseMs);
+    }
+}
+
+bool ReadAll(int fd, QByteArray& content, int& error) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        error = errno;
+        return false;
+    }
+    content.clear();
+    content.reserve(st.st_size);
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got == 0)
+            return true;
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            error = errno;
+            return false;
+        }
+        content.append(buffer, got);
+    }
+}
+
+bool WriteAll(int fd, QByteArrayView bytes, off_t offset, int& error) {
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t put = ::pwrite(fd, bytes.data() + done, bytes.size() - done, offset + done);
+        if (put < 0) {
+            if (errno == EINTR)
+                continue;
+            error = errno;
+            return false;
+        }
+        done += put;
+    }
+    return true;
+}
+
+QByteArray ReadLocked(const QString& path) {
+    const TFd fd(OpenFile(QFile::encodeName(path), O_RDONLY));
+    if (!fd.Valid())
+        ThrowFileError(path, errno);
+    LockPatiently(fd.Get(), path);
+    QByteArray content;
+    int error = 0;
+    if (!ReadAll(fd.Get(), content, error))
+        ThrowFileError(path, error);
+    return content;
+}
+
+// Reads and rewrites under one lock, so that no record appended in between is lost. The
+// file is rewritten in place, keeping its inode with its owner, group and mode; writing
+// over the old bytes before cutting the tail needs no new disk space when the file shrinks.
+void RewriteTrimmedLocked(const QString& path) {
+    const TFd fd(OpenFile(QFile::encodeName(path), O_RDWR));
+    if (!fd.Valid())
+        ThrowFileError(path, errno);
+    LockPatiently(fd.Get(), path);
+    QByteArray content;
+    int error = 0;
+    if (!ReadAll(fd.Get(), content, error))
+        ThrowFileError(path, error);
+    const std::optional<LogRules::TTrim> trim = LogRules::TrimmedContent(content);
+    if (!trim)
+        return;
+    content.clear();
+    if (!WriteAll(fd.Get(), trim->Content, 0, error))
+        ThrowFileError(path, error);
+    int rc;
+    do
+        rc = ::ftruncate(fd.Get(), trim->Content.size());
+    while (rc != 0 && errno == EINTR);
+    if (rc != 0)
+        ThrowFileError(path, errno);
+}
+
+// One try of an append. A write that fails half-way is cut off again, so that a retry
+// cannot leave a torn record in front of the whole one.
+bool TryAppend(const QByteArray& nativePath, QByteArrayView bytes, int& error) {
+    const TFd fd(OpenFile(nativePath, O_WRONLY | O_CREAT));
+    if (!fd.Valid()) {
+        error = errno;
+        return false;
+    }
+    if (!TryLock(fd.Get(), error))
+        return false;
+    struct stat st {};
+    if (::fstat(fd.Get(), &st) != 0) {
+        error = errno;
+        return false;
+    }
+    if (WriteAll(fd.Get(), bytes, st.st_size, error))
+        return true;
+    while (::ftruncate(fd.Get(), st.st_size) != 0 && errno == EINTR) {
+    }
+    return false;
+}
+
+} // namespace
+
+QString TLog::TypeInfo() {
+    return QStringLiteral("情報");
+}
+QString TLog::TypeError() {
+    return QStringLiteral("エラー");
+}
+
+void TLog::SetDirectoryOverride(const QString& directory) {
+    g_directoryOverride = directory;
+}
+
+void TLog::Init() {
+    const QString directory =
+        g_directoryOverride.isEmpty() ? ExecutableDirectory() : g_directoryOverride;
+    f_FileFullPath = QDir(directory).absoluteFilePath(QStringLiteral("InCycler.log"));
+    CreateIfMissing(f_FileFullPath);
+    TrimLogFile();
+}
+
+void TLog::TrimLogFile() {
+    const QString path = f_FileFullPath;
+    CreateIfMissing(path);
+    qsizetype dropped = 0;
+    {
+        const QByteArray content = ReadLocked(path);
+        dropped = LogRules::SplitLines(content).size() - LogRules::MaxLines;
+    }
+    if (dropped <= 0)
+        return;
+    // Pending events run without the lock held, so that a handler may write its record.
+    for (qsizetype i = 0; i < dropped; i += kDroppedLinesPerEventPass)
+        QCoreApplication::processEvents();
+    RewriteTrimmedLocked(path);
+}
+
+void TLog::OutputLogString(const QString& a_Type, const QString& a_Proc,
+                           const QString& a_LogValue) {
+    const QDateTime now = Clock::Now();
+    WriteLogLine(LogRules::FormatRecord(now, QCoreApplication::applicationPid(), a_Type, a_Proc,
+                                        a_LogValue));
+}
+
+void TLog::WriteLogLine(const QString& line) {
+    // Handlers run inside the loop below may write records of their own, or even free this
+    // object: from here on only locals are used.
+    const QString path = f_FileFullPath;
+    const QByteArray nativePath = QFile::encodeName(path);
+    const QByteArray bytes = line.toUtf8() + "\r\n";
+    CreateIfMissing(path);
+    QElapsedTimer waited;
+    waited.start();
+    int error = 0;
+    for (;;) {
+        QCoreApplication::processEvents();
+        if (TryAppend(nativePath, bytes, error))
+            return;
+        if (waited.elapsed() >= kLockPatienceMs)
+            break;
+        QThread::msleep(kRetryPauseMs);
+    }
+    const QByteArray report = QStringLiteral("InCycler: %1 に記録できませんでした (%2): %3\n")
+                                  .arg(path, qt_error_string(error), line)
+                                  .toUtf8();
+    std::fwrite(report.constData(), 1, report.size(), stderr);
+    std::fflush(stderr);
+}
