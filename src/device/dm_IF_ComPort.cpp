@@ -1,9 +1,9 @@
 #include "dm_IF_ComPort.h"
 
-#include "CurrentModel.h"
 #include "ReplyFraming.h"
 #include "cls_ApdComPort.h"
 #include "cls_Model.h"
+#include "ui/form_Main.h"
 
 #include <QCoreApplication>
 
@@ -13,7 +13,12 @@ Tmod_IF_ComPort* mod_IF_ComPort = nullptr;
 
 namespace {
 constexpr int kBlockSize = 512;
+
+// Replies are written into the main window's current model.
+TModel* ReplyTarget() {
+    return FormMain != nullptr ? FormMain->Model() : nullptr;
 }
+} // namespace
 
 Tmod_IF_ComPort::Tmod_IF_ComPort(QObject* parent)
     : QObject(parent), ApdComPort1(new TApdComPort(this)),
@@ -115,7 +120,7 @@ void Tmod_IF_ComPort::UpdatePollSleep() {
 }
 
 void Tmod_IF_ComPort::AnalyzeRcvData(const QString& reply) {
-    TModel* model = CurrentModel();
+    TModel* model = ReplyTarget();
     if (dynamic_cast<TRsx24p*>(model) != nullptr)
         AnalyzeRcvData_Rsx24p(reply);
     else if (dynamic_cast<TRsx24q*>(model) != nullptr)
@@ -132,9 +137,9 @@ void Apply(const ReplyFraming::ReplyEffect& effect, TModel* model) {
 } // namespace
 
 void Tmod_IF_ComPort::AnalyzeRcvData_Rsx24p(const QString& reply) {
-    Apply(ReplyFraming::ParseRsx24p(reply), CurrentModel());
+    Apply(ReplyFraming::ParseRsx24p(reply), ReplyTarget());
 }
 
 void Tmod_IF_ComPort::AnalyzeRcvData_Rsx24q(const QString& reply) {
-    Apply(ReplyFraming::ParseRsx24q(reply), CurrentModel());
+    Apply(ReplyFraming::ParseRsx24q(reply), ReplyTarget());
 }

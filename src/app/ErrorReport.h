@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+// The application's top-level error report: an error that escapes a handler is shown in
+// a modal box with the error icon; the event loop and all state go on.
+namespace ErrorReport {
+
+// The application title: the executable's file name up to its first ".", with every
+// character after the first in lower case ("InCycler" gives "Incycler").
+QString ApplicationTitle(const QString& executableFileName);
+
+// The box's text: the message, with "." appended when its last character sorts above ".".
+QString BoxText(const QString& message);
+
+// Shows one error (or hands it to the recorder that tests install).
+void Show(const QString& message);
+
+// Replaces the box; an empty function restores it.
+void SetRecorder(std::function<void(const QString& title, const QString& text)> recorder);
+
+} // namespace ErrorReport

@@ -1,0 +1,10 @@
+#pragma once
+
+// The whole life of the process: platform choice, start-up in its order, the message
+// loop, and shutdown in its order. Returns the process's exit status.
+int RunInCycler(int argc, char** argv);
+
+// Shutdown after the message loop: marks both long-lived objects as being destroyed
+// (timer handlers then do nothing), destroys the data module (closing an open port
+// without sending anything), then the main window.
+void ShutdownInCycler();

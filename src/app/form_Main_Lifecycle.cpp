@@ -1,0 +1,153 @@
+#include "ui/form_Main.h"
+
+#include "device/cls_Model.h"
+#include "log/cls_Log.h"
+#include "ui/Widgets.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QMenu>
+#include <QStyle>
+
+TFormMain::~TFormMain() {
+    f_Destroying = true;
+    hide();
+    FinalizeMain(); // FormDestroy
+    delete TrayIcon1;
+    TrayIcon1 = nullptr;
+    if (FormMain == this)
+        FormMain = nullptr;
+}
+
+void TFormMain::FormCreate() {
+    InitMain();
+    if (f_Arguments.isEmpty() && QCoreApplication::instance() != nullptr)
+        f_Arguments = QCoreApplication::arguments().mid(1);
+    if (f_Arguments.size() >= 3)
+        DoProcess_ByParamStr();
+}
+
+void TFormMain::InitMain() {
+    f_DoExit = false;
+    f_AutoChangeRunning = false;
+    f_Model = new TRsx24p;
+    f_Log = new TLog;
+    f_AutoSelectParam.AutoSelectSource_List = new QList<int>;
+    f_Log->Init();
+    tmr_CheckPower->SetInterval(650);
+}
+
+void TFormMain::FinalizeMain() {
+    delete f_Model;
+    f_Model = nullptr;
+    delete f_Log;
+    f_Log = nullptr;
+    delete f_AutoSelectParam.AutoSelectSource_List;
+    f_AutoSelectParam.AutoSelectSource_List = nullptr;
+}
+
+void TFormMain::BuildTray() {
+    TrayIcon1 = new QSystemTrayIcon(this);
+    QIcon icon(QStringLiteral(":/incycler.svg"));
+    if (icon.isNull())
+        icon = style()->standardIcon(QStyle::SP_ComputerIcon);
+    setWindowIcon(icon);
+    TrayIcon1->setIcon(icon);
+    TrayIcon1->setToolTip(QStringLiteral("InCycler"));
+
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    ppm_Show = PopupMenu1->addAction(QStringLiteral("表示(&S)"));
+    ppm_Show->setObjectName(QStringLiteral("ppm_Show"));
+    N1 = PopupMenu1->addSeparator();
+    N1->setObjectName(QStringLiteral("N1"));
+    ppm_Exit = PopupMenu1->addAction(QStringLiteral("終了(&X)"));
+    ppm_Exit->setObjectName(QStringLiteral("ppm_Exit"));
+    TrayIcon1->setContextMenu(PopupMenu1);
+
+    connect(ppm_Show, &QAction::triggered, this, [this] { ppm_ShowClick(); });
+    connect(ppm_Exit, &QAction::triggered, this, [this] { ppm_ExitClick(); });
+    connect(TrayIcon1, &QSystemTrayIcon::activated, this, &TFormMain::OnTrayActivated);
+    TrayIcon1->show();
+}
+
+void TFormMain::OnTrayActivated(QSystemTrayIcon::ActivationReason reason) {
+    // A double click arrives as one Trigger and then DoubleClick: it counts once.
+    if (reason == QSystemTrayIcon::Trigger)
+        TrayIcon1Click();
+}
+
+bool TFormMain::FormCloseQuery() {
+    if (f_DoExit)
+        return true;
+    // Without a notification area a hidden window could not be brought back while it
+    // goes on switching; there it is minimised instead.
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        hide();
+    else
+        showMinimized();
+    return false;
+}
+
+void TFormMain::closeEvent(QCloseEvent* event) {
+    if (!FormCloseQuery()) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    // Closing the main window ends the message loop, also while it is hidden.
+    QCoreApplication::exit(f_ExitCode);
+}
+
+void TFormMain::ppm_ExitClick() {
+    f_DoExit = true;
+    close();
+}
+
+void TFormMain::RequestExit() {
+    if (!f_Destroying)
+        ppm_ExitClick();
+}
+
+void TFormMain::ppm_ShowClick() {
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+}
+
+void TFormMain::TrayIcon1Click() {
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    if (!isVisible())
+        show();
+    raise();
+    activateWindow();
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+        modal->raise();
+        modal->activateWindow();
+    }
+}
+
+void TFormMain::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // Restoring from minimised is a spontaneous show; only hidden-to-visible counts.
+    if (!event->spontaneous() && !f_Visible) {
+        f_Visible = true;
+        FormShow();
+    }
+}
+
+void TFormMain::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    if (!event->spontaneous())
+        f_Visible = false;
+}
+
+void TFormMain::FormShow() {
+    ShowProcess();
+}
+
+void TFormMain::ShowProcess() {
+    ApplyIntervalUnit();
+}

@@ -1,0 +1,188 @@
+#pragma once
+
+#include "common/MyTypes.h"
+#include "common/WindowTimer.h"
+
+#include <QStringList>
+#include <QSystemTrayIcon>
+#include <QWidget>
+
+class QAction;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QListWidget;
+class QMenu;
+class QPushButton;
+class QRadioButton;
+class QTimeEdit;
+class TComPortComboBox;
+class TLog;
+class TModel;
+class TSpinEdit;
+class TToggleButton;
+
+// The main window, which is also the application's controller. One instance, FormMain.
+// Its member functions live in the folder of the concern they serve: layout, port list
+// and refresh in ui/, start-up and tray in app/, switching in control/, the one-shot
+// command line in cmdline/.
+class TFormMain : public QWidget {
+    Q_OBJECT
+public:
+    // Builds every control and the tray icon; FormCreate runs separately so that its
+    // errors reach the top-level report.
+    explicit TFormMain(QWidget* parent = nullptr);
+    ~TFormMain() override;
+
+    TModel* Model() const { return f_Model; }
+
+    // --- start-up and lifecycle (app/) ---
+    void FormCreate();
+    void InitMain();
+    void FinalizeMain();
+    bool FormCloseQuery();
+    void ppm_ExitClick();
+    void ppm_ShowClick();
+    void TrayIcon1Click();
+    void FormShow();
+    void ShowProcess();
+    // Ends the process as the tray's exit does (signals, end of the session).
+    void RequestExit();
+
+    // The arguments a one-shot run is parsed from; the process's own by default.
+    void SetArguments(const QStringList& arguments) { f_Arguments = arguments; }
+    bool ShowAtStart() const { return f_ShowAtStart; }
+    void MarkDestroying() { f_Destroying = true; }
+    bool Destroying() const { return f_Destroying; }
+    bool DoExit() const { return f_DoExit; }
+    // The status the process ends with.
+    int ExitCode() const { return f_ExitCode; }
+    void SetExitCode(int code) { f_ExitCode = code; }
+
+    // --- layout (ui/) ---
+    void cmb_ModelChange();
+    void cmb_IntervalUnitChange();
+    void ApplyIntervalUnit();
+    // Whether a typed character survives the interval field's filter.
+    bool spn_IntervalKeyPress(QChar key);
+
+    // --- port list (ui/) ---
+    void cmb_ComPortNumDropDown();
+    void cmb_ComPortNumKeyDown();
+    void LoadComPortList();
+    int GetSelectedComPortNum();
+
+    // --- refresh (ui/) ---
+    void ApplicationEvents1Idle();
+    void UpdateRunControlsView(bool running, bool portOpen);
+    void UpdateTermGroupView(bool running);
+    void UpdateAutoChangeGroupView(bool running);
+    void UpdateRunStateView(bool running);
+    void UpdateComPortStateView(bool portOpen);
+    void UpdatePowerStateView(bool portOpen);
+    void UpdateSourceStateView(bool portOpen);
+
+    // --- manual control and polling (control/) ---
+    void btn_ComPortStateClick();
+    void btn_PowerStateClick();
+    void btn_Source_xxClick(TToggleButton* Sender);
+    void tmr_CheckSourceTimer();
+    void tmr_CheckPowerTimer();
+
+    // --- rotation and time window (control/) ---
+    void btn_StartClick();
+    void btn_StopClick();
+    void tmr_RollSelectSourceTimer();
+    void GetAutoSelectSettingParam(TAutoSelectSettingParam& param);
+    void SetMode_AutoSelectSource(TMode_AutoSelectSource mode);
+    int GetNextSourceNum();
+    void AutoSelectSource(int sourceNum);
+    bool IsInSetTime();
+    qint64 GetSecondsToEndTime(double t);
+    qint32 GetFirstIntervalForSetTime(double t);
+
+    // --- command line (cmdline/) ---
+    void DoProcess_ByParamStr();
+    void tmr_StartupProcess_ForCmdLineParamsTimer();
+    void StartupProcess_ForCmdLineParams();
+
+    // --- state the refresh and the tests read ---
+    bool AutoChangeRunning() const { return f_AutoChangeRunning; }
+    TMode_AutoSelectSource Mode_AutoSelectSource() const { return f_Mode_AutoSelectSource; }
+    const TAutoSelectSettingParam& AutoSelectParam() const { return f_AutoSelectParam; }
+    const TCmdLineParams& CmdLineParams() const { return f_CmdLineParams; }
+    TLog* Log() const { return f_Log; }
+
+    // --- controls ---
+    QFrame* panel_Top;
+    QLabel* Label1;
+    QComboBox* cmb_Model;
+    QLabel* lblComPortNum;
+    TComPortComboBox* cmb_ComPortNum;
+    TToggleButton* btn_ComPortState;
+    QFrame* panel_Client;
+    QGroupBox* grp_Term;
+    QRadioButton* rb_Jouji;
+    QRadioButton* rb_Shitei;
+    QTimeEdit* dt_Start;
+    QLabel* Label2;
+    QTimeEdit* dt_End;
+    QGroupBox* grp_AutoChange;
+    QLabel* Label3;
+    TSpinEdit* spn_Interval;
+    QComboBox* cmb_IntervalUnit;
+    QLabel* Label4;
+    QListWidget* clb_EnableSource;
+    QPushButton* btn_Start;
+    QPushButton* btn_Stop;
+    QLabel* txt_RunState;
+    QLabel* txt_TimeMode;
+    QFrame* panel_Bottom;
+    QLabel* Label6;
+    TToggleButton* btn_PowerState;
+    QLabel* Label5;
+    TToggleButton* btn_Source_01;
+    TToggleButton* btn_Source_02;
+    TToggleButton* btn_Source_03;
+
+    QSystemTrayIcon* TrayIcon1;
+    QMenu* PopupMenu1;
+    QAction* ppm_Show;
+    QAction* N1;
+    QAction* ppm_Exit;
+
+    TWindowTimer* tmr_StartupProcess_ForCmdLineParams;
+    TWindowTimer* tmr_CheckSource;
+    TWindowTimer* tmr_RollSelectSource;
+    TWindowTimer* tmr_CheckPower;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    void BuildControls();
+    void BuildTray();
+    void ConnectHandlers();
+    void OnTrayActivated(QSystemTrayIcon::ActivationReason reason);
+    void ReplaceModel(TModel* model);
+
+    // Fields of the controller, as initialised by InitMain.
+    bool f_DoExit = false;
+    bool f_AutoChangeRunning = false;
+    TModel* f_Model = nullptr;
+    TCmdLineParams f_CmdLineParams;
+    TAutoSelectSettingParam f_AutoSelectParam;
+    TLog* f_Log = nullptr;
+    TMode_AutoSelectSource f_Mode_AutoSelectSource = mdNone;
+
+    QStringList f_Arguments;
+    bool f_ShowAtStart = true;
+    bool f_Destroying = false;
+    bool f_Visible = false; // hidden-to-visible transitions run FormShow
+    int f_ExitCode = 0;
+};
+
+extern TFormMain* FormMain;
