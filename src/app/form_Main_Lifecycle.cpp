@@ -22,7 +22,7 @@ TFormMain::~TFormMain() {
 
 void TFormMain::FormCreate() {
     InitMain();
-    if (f_Arguments.isEmpty() && QCoreApplication::instance() != nullptr)
+    if (!f_ArgumentsGiven && QCoreApplication::instance() != nullptr)
         f_Arguments = QCoreApplication::arguments().mid(1);
     if (f_Arguments.size() >= 3)
         DoProcess_ByParamStr();

@@ -51,7 +51,10 @@ public:
     void RequestExit();
 
     // The arguments a one-shot run is parsed from; the process's own by default.
-    void SetArguments(const QStringList& arguments) { f_Arguments = arguments; }
+    void SetArguments(const QStringList& arguments) {
+        f_Arguments = arguments;
+        f_ArgumentsGiven = true;
+    }
     bool ShowAtStart() const { return f_ShowAtStart; }
     void MarkDestroying() { f_Destroying = true; }
     bool Destroying() const { return f_Destroying; }
@@ -179,6 +182,7 @@ private:
     TMode_AutoSelectSource f_Mode_AutoSelectSource = mdNone;
 
     QStringList f_Arguments;
+    bool f_ArgumentsGiven = false;
     bool f_ShowAtStart = true;
     bool f_Destroying = false;
     bool f_Visible = false; // hidden-to-visible transitions run FormShow
