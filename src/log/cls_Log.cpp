@@ -67,21 +67,75 @@ QList<QByteArrayView> SplitLines(QByteArrayView content) {
     return lines;
 }
 
-std::optional<TTrim> TrimmedContent(QByteArrayView content, qsizetype keep) {
+QByteArray JoinWithCrLf(QByteArrayView content) {
     const QList<QByteArrayView> lines = SplitLines(content);
-    if (lines.size() <= keep)
-        return std::nullopt;
-    TTrim trim;
-    trim.DroppedLines = lines.size() - keep;
     qsizetype total = 0;
-    for (qsizetype i = trim.DroppedLines; i < lines.size(); ++i)
-        total += lines[i].size() + 2;
-    trim.Content.reserve(total);
-    for (qsizetype i = trim.DroppedLines; i < lines.size(); ++i) {
-        trim.Content.append(lines[i]);
-        trim.Content.append("\r\n", 2);
+    for (const QByteArrayView line : lines)
+        total += line.size() + 2;
+    QByteArray joined;
+    joined.reserve(total);
+    for (const QByteArrayView line : lines) {
+        joined.append(line);
+        joined.append("\r\n", 2);
     }
-    return trim;
+    return joined;
+}
+
+TLineScanner::TLineScanner(qsizetype keep) : m_keep(qMax<qsizetype>(keep, 0)) {
+    m_starts.resize(m_keep);
+}
+
+void TLineScanner::Feed(QByteArrayView piece) {
+    // Locals rather than members in the loop: stores through a char pointer could alias
+    // them and force a reload on every byte.
+    const char* const data = piece.data();
+    const qsizetype size = piece.size();
+    bool atLineStart = m_atLineStart;
+    bool afterCr = m_afterCr;
+    qint64 lines = m_lines;
+    qsizetype i = 0;
+    while (i < size) {
+        if (!afterCr && !atLineStart) {
+            // Ordinary bytes all sort above CR and LF.
+            while (i<size&& static_cast<unsigned char>(data[i])> '\r')
+                ++i;
+            if (i == size)
+                break;
+        }
+        const char ch = data[i];
+        if (afterCr) {
+            afterCr = false;
+            if (ch == '\n') {
+                ++i; // the second half of a CR LF
+                continue;
+            }
+        }
+        if (atLineStart) {
+            if (m_keep > 0)
+                m_starts[lines % m_keep] = m_offset + i;
+            ++lines;
+            atLineStart = false;
+        }
+        if (ch == '\r') {
+            afterCr = true;
+            atLineStart = true;
+        } else if (ch == '\n') {
+            atLineStart = true;
+        }
+        ++i;
+    }
+    m_atLineStart = atLineStart;
+    m_afterCr = afterCr;
+    m_lines = lines;
+    m_offset += size;
+}
+
+qint64 TLineScanner::KeptStart() const {
+    if (m_lines <= m_keep)
+        return 0;
+    if (m_keep == 0)
+        return m_offset;
+    return m_starts[(m_lines - m_keep) % m_keep];
 }
 
 } // namespace LogRules
@@ -96,7 +150,7 @@ constexpr qint64 kLockPatienceMs = 2000;
 constexpr unsigned long kRetryPauseMs = 10;
 // The trim lets pending events run once per this many dropped lines: once per line would
 // make a long file's trim cost seconds in event processing alone.
-constexpr qsizetype kDroppedLinesPerEventPass = 64;
+constexpr qsizetype kDroppedLinesPerEventPass = 256;
 
 class TFd {
 public:
@@ -172,14 +226,8 @@ void LockPatiently(int fd, const QString& path) {
     }
 }
 
-bool ReadAll(int fd, QByteArray& content, int& error) {
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        error = errno;
-        return false;
-    }
-    content.clear();
-    content.reserve(st.st_size);
+// Feeds the file from its current position on to the scanner, without holding it in memory.
+bool Scan(int fd, LogRules::TLineScanner& scanner, int& error) {
     char buffer[1 << 16];
     for (;;) {
         const ssize_t got = ::read(fd, buffer, sizeof buffer);
@@ -191,7 +239,32 @@ bool ReadAll(int fd, QByteArray& content, int& error) {
             error = errno;
             return false;
         }
+        scanner.Feed(QByteArrayView(buffer, got));
+    }
+}
+
+bool ReadFrom(int fd, off_t offset, QByteArray& content, int& error) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        error = errno;
+        return false;
+    }
+    content.clear();
+    if (st.st_size > offset)
+        content.reserve(st.st_size - offset);
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t got = ::pread(fd, buffer, sizeof buffer, offset);
+        if (got == 0)
+            return true;
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            error = errno;
+            return false;
+        }
         content.append(buffer, got);
+        offset += got;
     }
 }
 
@@ -210,16 +283,16 @@ bool WriteAll(int fd, QByteArrayView bytes, off_t offset, int& error) {
     return true;
 }
 
-QByteArray ReadLocked(const QString& path) {
+qint64 CountLinesLocked(const QString& path) {
     const TFd fd(OpenFile(QFile::encodeName(path), O_RDONLY));
     if (!fd.Valid())
         ThrowFileError(path, errno);
     LockPatiently(fd.Get(), path);
-    QByteArray content;
+    LogRules::TLineScanner scanner;
     int error = 0;
-    if (!ReadAll(fd.Get(), content, error))
+    if (!Scan(fd.Get(), scanner, error))
         ThrowFileError(path, error);
-    return content;
+    return scanner.Lines();
 }
 
 // Reads and rewrites under one lock, so that no record appended in between is lost. The
@@ -230,19 +303,21 @@ void RewriteTrimmedLocked(const QString& path) {
     if (!fd.Valid())
         ThrowFileError(path, errno);
     LockPatiently(fd.Get(), path);
-    QByteArray content;
+    LogRules::TLineScanner scanner;
     int error = 0;
-    if (!ReadAll(fd.Get(), content, error))
+    if (!Scan(fd.Get(), scanner, error))
         ThrowFileError(path, error);
-    const std::optional<LogRules::TTrim> trim = LogRules::TrimmedContent(content);
-    if (!trim)
+    if (scanner.Lines() <= LogRules::MaxLines)
         return;
-    content.clear();
-    if (!WriteAll(fd.Get(), trim->Content, 0, error))
+    QByteArray kept;
+    if (!ReadFrom(fd.Get(), scanner.KeptStart(), kept, error))
+        ThrowFileError(path, error);
+    kept = LogRules::JoinWithCrLf(kept);
+    if (!WriteAll(fd.Get(), kept, 0, error))
         ThrowFileError(path, error);
     int rc;
     do
-        rc = ::ftruncate(fd.Get(), trim->Content.size());
+        rc = ::ftruncate(fd.Get(), kept.size());
     while (rc != 0 && errno == EINTR);
     if (rc != 0)
         ThrowFileError(path, errno);
@@ -294,15 +369,11 @@ void TLog::Init() {
 void TLog::TrimLogFile() {
     const QString path = f_FileFullPath;
     CreateIfMissing(path);
-    qsizetype dropped = 0;
-    {
-        const QByteArray content = ReadLocked(path);
-        dropped = LogRules::SplitLines(content).size() - LogRules::MaxLines;
-    }
+    const qint64 dropped = CountLinesLocked(path) - LogRules::MaxLines;
     if (dropped <= 0)
         return;
     // Pending events run without the lock held, so that a handler may write its record.
-    for (qsizetype i = 0; i < dropped; i += kDroppedLinesPerEventPass)
+    for (qint64 i = 0; i < dropped; i += kDroppedLinesPerEventPass)
         QCoreApplication::processEvents();
     RewriteTrimmedLocked(path);
 }

@@ -5,7 +5,6 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
-#include <optional>
 
 // The pure rules of the operation log, kept apart from the file effects so that tests
 // can pin them down without a file.
@@ -27,14 +26,32 @@ QString FormatRecord(const QDateTime& moment, qint64 pid, const QString& type, c
 // end adds no empty line. The views point into content, which must outlive them.
 QList<QByteArrayView> SplitLines(QByteArrayView content);
 
-struct TTrim {
-    qsizetype DroppedLines = 0;
-    QByteArray Content; // the kept lines, each followed by CR LF
-};
+// The lines again, each followed by CR LF: the form a rewritten file takes. Lines are kept
+// byte for byte, also where they are not valid text; only their line ends change.
+QByteArray JoinWithCrLf(QByteArrayView content);
 
-// What the file must become when it holds more than keep lines; nothing when it must be
-// left as it is. Lines are kept byte for byte: only their line ends change.
-std::optional<TTrim> TrimmedContent(QByteArrayView content, qsizetype keep = MaxLines);
+// Follows content fed in pieces, by the same rules as SplitLines, and remembers where the
+// last `keep` lines begin. Lets the trim find what to keep in a long file without holding
+// the file in memory.
+class TLineScanner {
+public:
+    explicit TLineScanner(qsizetype keep = MaxLines);
+
+    void Feed(QByteArrayView piece);
+
+    // The lines in all that has been fed.
+    qint64 Lines() const { return m_lines; }
+    // The offset at which the last `keep` lines begin: 0 while there are no more than that.
+    qint64 KeptStart() const;
+
+private:
+    qsizetype m_keep;
+    QList<qint64> m_starts; // ring of the last m_keep line starts
+    qint64 m_offset = 0;
+    qint64 m_lines = 0;
+    bool m_atLineStart = true;
+    bool m_afterCr = false;
+};
 
 } // namespace LogRules
 

@@ -1,6 +1,7 @@
 #include "log/cls_Log.h"
 
 #include <QLocale>
+#include <QRandomGenerator>
 #include <QTest>
 
 namespace {
@@ -24,9 +25,11 @@ private slots:
     void formatRecordIgnoresTheUsersLocale();
     void splitLines_data();
     void splitLines();
-    void trimmedContent_data();
-    void trimmedContent();
-    void trimmedContentKeepsBytesThatAreNotText();
+    void joinWithCrLf_data();
+    void joinWithCrLf();
+    void scannerAgreesWithSplitLines_data();
+    void scannerAgreesWithSplitLines();
+    void scannerOnRandomContent();
 };
 
 void TestLogRules::quoteField_data() {
@@ -117,43 +120,79 @@ void TestLogRules::splitLines() {
     QCOMPARE(ToList(LogRules::SplitLines(content)), lines);
 }
 
-void TestLogRules::trimmedContent_data() {
+void TestLogRules::joinWithCrLf_data() {
     QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<bool>("rewritten");
-    QTest::addColumn<qsizetype>("dropped");
-    QTest::addColumn<QByteArray>("result");
-    // Kept: three lines.
-    QTest::newRow("fewer lines") << QByteArray("a\nb") << false << qsizetype(0) << QByteArray();
-    QTest::newRow("exactly as many, odd breaks")
-        << QByteArray("a\nb\rc") << false << qsizetype(0) << QByteArray();
-    QTest::newRow("one more") << QByteArray("a\r\nb\r\nc\r\nd\r\n") << true << qsizetype(1)
-                              << QByteArray("b\r\nc\r\nd\r\n");
+    QTest::addColumn<QByteArray>("joined");
+    QTest::newRow("empty") << QByteArray() << QByteArray();
+    QTest::newRow("CR LF unchanged") << QByteArray("a\r\nb\r\n") << QByteArray("a\r\nb\r\n");
     QTest::newRow("lone breaks become CR LF")
-        << QByteArray("a\nb\rc\nd\r\ne") << true << qsizetype(2) << QByteArray("c\r\nd\r\ne\r\n");
-    QTest::newRow("empty lines count")
-        << QByteArray("\n\n\n\nx\n") << true << qsizetype(2) << QByteArray("\r\n\r\nx\r\n");
-}
-
-void TestLogRules::trimmedContent() {
-    QFETCH(QByteArray, content);
-    QFETCH(bool, rewritten);
-    QFETCH(qsizetype, dropped);
-    QFETCH(QByteArray, result);
-    const std::optional<LogRules::TTrim> trim = LogRules::TrimmedContent(content, 3);
-    QCOMPARE(trim.has_value(), rewritten);
-    if (trim) {
-        QCOMPARE(trim->DroppedLines, dropped);
-        QCOMPARE(trim->Content, result);
-    }
-}
-
-void TestLogRules::trimmedContentKeepsBytesThatAreNotText() {
+        << QByteArray("a\nb\rc\r\nd") << QByteArray("a\r\nb\r\nc\r\nd\r\n");
+    QTest::newRow("empty lines kept") << QByteArray("\n\r\n\r") << QByteArray("\r\n\r\n\r\n");
     // A Shift_JIS line from an older log and a stray invalid byte survive unchanged.
-    const QByteArray sjis("\x8f\xee\x95\xf1", 4);
-    const QByteArray content = "old\r\n" + sjis + "\r\n\xff,x\n";
-    const std::optional<LogRules::TTrim> trim = LogRules::TrimmedContent(content, 2);
-    QVERIFY(trim.has_value());
-    QCOMPARE(trim->Content, sjis + "\r\n\xff,x\r\n");
+    QTest::newRow("bytes that are not text")
+        << QByteArray("\x8f\xee\x95\xf1\n\xff,x") << QByteArray("\x8f\xee\x95\xf1\r\n\xff,x\r\n");
+}
+
+void TestLogRules::joinWithCrLf() {
+    QFETCH(QByteArray, content);
+    QFETCH(QByteArray, joined);
+    QCOMPARE(LogRules::JoinWithCrLf(content), joined);
+}
+
+namespace {
+
+// Feeds content to scanners in every two-piece split and byte by byte, and checks that
+// each finds the lines SplitLines finds and where the last keep of them begin.
+void CheckScanner(const QByteArray& content, qsizetype keep) {
+    const QList<QByteArrayView> lines = LogRules::SplitLines(content);
+    const qint64 keptStart =
+        lines.size() <= keep
+            ? 0
+            : (keep == 0 ? content.size() : lines[lines.size() - keep].data() - content.data());
+    for (qsizetype cut = 0; cut <= content.size(); ++cut) {
+        LogRules::TLineScanner scanner(keep);
+        scanner.Feed(QByteArrayView(content).first(cut));
+        scanner.Feed(QByteArrayView(content).sliced(cut));
+        QCOMPARE(scanner.Lines(), qint64(lines.size()));
+        QCOMPARE(scanner.KeptStart(), keptStart);
+    }
+    LogRules::TLineScanner bytewise(keep);
+    for (qsizetype i = 0; i < content.size(); ++i)
+        bytewise.Feed(QByteArrayView(content).sliced(i, 1));
+    QCOMPARE(bytewise.Lines(), qint64(lines.size()));
+    QCOMPARE(bytewise.KeptStart(), keptStart);
+}
+
+} // namespace
+
+void TestLogRules::scannerAgreesWithSplitLines_data() {
+    QTest::addColumn<QByteArray>("content");
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("no final break") << QByteArray("abc");
+    QTest::newRow("CR LF") << QByteArray("a\r\nb\r\nc\r\nd\r\n");
+    QTest::newRow("mixed") << QByteArray("a\rb\nc\r\nd");
+    QTest::newRow("empty lines") << QByteArray("\n\n\r\n\r\r\n\nx");
+    QTest::newRow("CR CR LF and LF CR") << QByteArray("a\r\r\nb\n\rc\r");
+}
+
+void TestLogRules::scannerAgreesWithSplitLines() {
+    QFETCH(QByteArray, content);
+    for (const qsizetype keep : {0, 1, 2, 3, 100})
+        CheckScanner(content, keep);
+}
+
+void TestLogRules::scannerOnRandomContent() {
+    QRandomGenerator random(20240501);
+    static const char alphabet[] = {'\r', '\n', 'a', ',', '\xe6'};
+    for (int round = 0; round < 200; ++round) {
+        QByteArray content;
+        const int size = random.bounded(40);
+        for (int i = 0; i < size; ++i)
+            content += alphabet[random.bounded(int(sizeof alphabet))];
+        CheckScanner(content, random.bounded(6));
+        if (QTest::currentTestFailed())
+            QFAIL(content.toPercentEncoding().constData());
+    }
 }
 
 QTEST_APPLESS_MAIN(TestLogRules)
