@@ -119,6 +119,7 @@ void TApdComPort::OpenSequence() {
         throw;
     }
     m_port.clearError();
+    m_device = device;
     m_open = true;
 }
 
@@ -217,8 +218,11 @@ void TApdComPort::OnReadyRead() {
 }
 
 void TApdComPort::OnErrorOccurred(QSerialPort::SerialPortError error) {
-    // A hung-up or unplugged device: left open, QSerialPort would spin on error signals.
-    // Close at once; the callers' open-on-demand paths take over.
-    if (error == QSerialPort::ResourceError && m_open)
+    // A hung-up or unplugged device shows as a resource, read or write error (a pty that
+    // lost its other side keeps failing its reads). Left open, QSerialPort would spin on
+    // error signals at full CPU: close at once; the callers' open-on-demand paths take over.
+    const bool deviceLost = error == QSerialPort::ResourceError ||
+                            error == QSerialPort::ReadError || error == QSerialPort::WriteError;
+    if (deviceLost && m_open)
         CloseSequence();
 }

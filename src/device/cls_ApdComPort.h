@@ -66,7 +66,7 @@ public:
     bool DrainOutput(int timeoutMs);
 
     // The resolved device the port was opened on (empty while closed).
-    QString DevicePath() const { return m_open ? m_port.portName() : QString(); }
+    QString DevicePath() const { return m_open ? m_device : QString(); }
 
 signals:
     // Count received bytes are waiting (1 to ReceiveQueueSize).
@@ -82,6 +82,7 @@ private:
     [[noreturn]] void FailOpen(const QString& message);
 
     QSerialPort m_port;
+    QString m_device;
     quint16 m_comNumber = 0;
     qint32 m_baud = 19200;
     THWFlowOptions m_hwFlow = 0;
