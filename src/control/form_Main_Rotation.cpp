@@ -1,13 +1,131 @@
 #include "ui/form_Main.h"
 
-// Placeholder until rotation lands.
-void TFormMain::btn_StartClick() {}
-void TFormMain::btn_StopClick() {}
-void TFormMain::tmr_RollSelectSourceTimer() {}
-void TFormMain::GetAutoSelectSettingParam(TAutoSelectSettingParam&) {}
-void TFormMain::SetMode_AutoSelectSource(TMode_AutoSelectSource mode) { f_Mode_AutoSelectSource = mode; }
-int TFormMain::GetNextSourceNum() { return 0; }
-void TFormMain::AutoSelectSource(int) {}
-bool TFormMain::IsInSetTime() { return false; }
-qint64 TFormMain::GetSecondsToEndTime(double) { return 0; }
-qint32 TFormMain::GetFirstIntervalForSetTime(double) { return 0; }
+#include "ControlTexts.h"
+#include "ErrorBox.h"
+#include "SwitchingRules.h"
+#include "TimeWindow.h"
+#include "device/cls_Model.h"
+#include "device/dm_IF_ComPort.h"
+#include "log/cls_Log.h"
+#include "ui/Widgets.h"
+
+#include <QComboBox>
+#include <QListWidget>
+#include <QRadioButton>
+#include <QTimeEdit>
+
+void TFormMain::btn_StartClick() {
+    if (f_AutoChangeRunning)
+        return;
+    if (!mod_IF_ComPort->OpenComPort(GetSelectedComPortNum())) {
+        f_Log->OutputLogString(TLog::TypeError(), QStringLiteral("TFormMain_btn_StartClick"),
+                               ControlTexts::OpenFailedLog());
+        return;
+    }
+    GetAutoSelectSettingParam(f_AutoSelectParam);
+    const QList<int>& list = *f_AutoSelectParam.AutoSelectSource_List;
+    if (list.size() < 2) {
+        ShowErrorBox(this, QStringLiteral("切り替え対象の入力ソースを2個以上選択して下さい。"),
+                     ControlTexts::ErrorCaption());
+        return;
+    }
+    if (auto* modelA = dynamic_cast<TRsx24p*>(f_Model);
+        modelA && modelA->PowerState() != psPowerOn) {
+        modelA->PowerOn();
+        tmr_CheckPower->SetEnabled(true);
+    }
+    switch (f_Mode_AutoSelectSource) {
+    case mdEveryTime:
+        AutoSelectSource(list.first());
+        tmr_CheckSource->SetEnabled(true);
+        tmr_RollSelectSource->SetInterval(static_cast<qint32>(f_AutoSelectParam.Interval));
+        tmr_RollSelectSource->SetEnabled(true);
+        break;
+    case mdSetTime:
+        TimeWindow::Start(*this);
+        break;
+    case mdNone:
+        break;
+    }
+    f_AutoChangeRunning = true;
+}
+
+void TFormMain::btn_StopClick() {
+    tmr_RollSelectSource->SetEnabled(false);
+    f_AutoChangeRunning = false;
+}
+
+void TFormMain::tmr_RollSelectSourceTimer() {
+    tmr_RollSelectSource->SetEnabled(false);
+    if (Destroying())
+        return;
+    // Re-armed however the switch ends, errors included, but only while switching still
+    // runs: a Stop handled inside this tick (the command writing lets the loop run) must
+    // not be undone by the re-arming.
+    struct Rearm {
+        TFormMain* form;
+        ~Rearm() {
+            if (form->AutoChangeRunning() && !form->Destroying())
+                form->tmr_RollSelectSource->SetEnabled(true);
+        }
+    } rearm{this};
+
+    switch (f_Mode_AutoSelectSource) {
+    case mdEveryTime:
+        AutoSelectSource(GetNextSourceNum());
+        break;
+    case mdSetTime:
+        TimeWindow::Tick(*this);
+        break;
+    case mdNone:
+        break;
+    }
+}
+
+void TFormMain::GetAutoSelectSettingParam(TAutoSelectSettingParam& param) {
+    if (rb_Jouji->isChecked())
+        SetMode_AutoSelectSource(mdEveryTime);
+    else if (rb_Shitei->isChecked())
+        SetMode_AutoSelectSource(mdSetTime);
+
+    QList<int>& list = *param.AutoSelectSource_List;
+    list.clear();
+    const int count = f_Model->GetMaxSourceCount();
+    for (int i = 0; i < count; ++i) {
+        const QListWidgetItem* item = clb_EnableSource->item(i);
+        if (item != nullptr && item->checkState() == Qt::Checked)
+            list.append(i + 1);
+    }
+
+    if (const auto interval =
+            SwitchingRules::IntervalMs(spn_Interval->Value(), cmb_IntervalUnit->currentIndex()))
+        param.Interval = *interval;
+
+    if (f_Mode_AutoSelectSource == mdSetTime) {
+        param.StartTime = SwitchingRules::TimeOfDay(dt_Start->time());
+        param.EndTime = SwitchingRules::TimeOfDay(dt_End->time());
+    }
+}
+
+void TFormMain::SetMode_AutoSelectSource(TMode_AutoSelectSource mode) {
+    f_Mode_AutoSelectSource = mode;
+}
+
+int TFormMain::GetNextSourceNum() {
+    return SwitchingRules::NextSourceNum(*f_AutoSelectParam.AutoSelectSource_List,
+                                         f_Model->SelectedSourceNum());
+}
+
+void TFormMain::AutoSelectSource(int sourceNum) {
+    if (Destroying())
+        return;
+    if (!mod_IF_ComPort->Connected() && !mod_IF_ComPort->OpenComPort(GetSelectedComPortNum())) {
+        // Retried at every following tick, one record each.
+        f_Log->OutputLogString(TLog::TypeError(), QStringLiteral("TFormMain_AutoSelectSource"),
+                               ControlTexts::OpenFailedLog());
+        return;
+    }
+    f_Model->SetInputSourceNum(sourceNum);
+    // The next choice is made from what the device reports, not from what was asked for.
+    tmr_CheckSource->SetEnabled(true);
+}
