@@ -23,7 +23,7 @@ TApdComPort::~TApdComPort() {
     if (m_open) {
         // No nested event processing during destruction: just let go of the device.
         m_shuttingDown = true;
-        m_port.clear();
+        DropQueuedBytes();
         m_port.close();
         m_open = false;
     }
@@ -145,8 +145,7 @@ void TApdComPort::CloseSequence() {
     if (!m_open || m_shuttingDown)
         return;
     m_shuttingDown = true;
-    // Unsent output and unread input are dropped.
-    m_port.clear(QSerialPort::AllDirections);
+    DropQueuedBytes();
     m_port.close();
     // Handlers that were waiting run now, as they would while a driver's workers stop.
     QCoreApplication::processEvents();
@@ -208,6 +207,20 @@ bool TApdComPort::DrainOutput(int timeoutMs) {
         QThread::msleep(1);
     }
     return false;
+}
+
+void TApdComPort::DropQueuedBytes() {
+    // Unsent output and unread input are dropped. Output that has already left is left
+    // alone: on a pseudo-terminal an output flush also throws away what has reached the
+    // far end and not been read there yet, so a drained command would be lost after all.
+    bool outputQueued = m_port.bytesToWrite() > 0;
+    if (!outputQueued) {
+        int queued = 0;
+        // A queue that cannot be read is taken as full, so that it is flushed.
+        outputQueued =
+            ::ioctl(static_cast<int>(m_port.handle()), TIOCOUTQ, &queued) != 0 || queued > 0;
+    }
+    m_port.clear(outputQueued ? QSerialPort::AllDirections : QSerialPort::Input);
 }
 
 void TApdComPort::OnReadyRead() {

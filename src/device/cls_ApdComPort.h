@@ -77,6 +77,8 @@ private:
     void CloseSequence();
     void ApplyLineSettings();
     void EnsureOpenForUse();
+    // Before a close: the purge, sparing output that has already left.
+    void DropQueuedBytes();
     void OnReadyRead();
     void OnErrorOccurred(QSerialPort::SerialPortError error);
     [[noreturn]] void FailOpen(const QString& message);
