@@ -47,7 +47,11 @@ void TFormMain::FinalizeMain() {
     f_AutoSelectParam.AutoSelectSource_List = nullptr;
 }
 
+// The icon lives in incycler_core, a static library: its resource must be pulled in by name.
+static void LoadIconResource() { Q_INIT_RESOURCE(incycler); }
+
 void TFormMain::BuildTray() {
+    LoadIconResource();
     TrayIcon1 = new QSystemTrayIcon(this);
     QIcon icon(QStringLiteral(":/incycler.svg"));
     if (icon.isNull())
