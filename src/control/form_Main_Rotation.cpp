@@ -29,6 +29,9 @@ void TFormMain::btn_StartClick() {
                      ControlTexts::ErrorCaption());
         return;
     }
+    // Writing a command lets the loop run, so the operator's Stop may be handled in the middle
+    // of Start; it must win over the arming below, or the rotation would go on after Stop.
+    const unsigned stopClicksBefore = f_StopClicks;
     if (auto* modelA = dynamic_cast<TRsx24p*>(f_Model);
         modelA && modelA->PowerState() != psPowerOn) {
         modelA->PowerOn();
@@ -47,10 +50,15 @@ void TFormMain::btn_StartClick() {
     case mdNone:
         break;
     }
+    if (f_StopClicks != stopClicksBefore) {
+        tmr_RollSelectSource->SetEnabled(false);
+        return;
+    }
     f_AutoChangeRunning = true;
 }
 
 void TFormMain::btn_StopClick() {
+    ++f_StopClicks;
     tmr_RollSelectSource->SetEnabled(false);
     f_AutoChangeRunning = false;
 }

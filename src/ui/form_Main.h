@@ -187,6 +187,8 @@ private:
     bool f_Destroying = false;
     bool f_Visible = false; // hidden-to-visible transitions run FormShow
     int f_ExitCode = 0;
+    // Counts Stop clicks, so that Start can tell a Stop handled while its commands were written.
+    unsigned f_StopClicks = 0;
 };
 
 extern TFormMain* FormMain;

@@ -22,6 +22,7 @@ private slots:
     void intervalFromSpinAndUnit_data();
     void intervalFromSpinAndUnit();
     void stopInsideATickStaysAStop();
+    void stopInsideStartStaysAStop();
     void lostPortLogsEveryTickAndResumes();
     void modelBSendsNoPowerCommand();
 
@@ -224,6 +225,24 @@ void TestRotation::stopInsideATickStaysAStop() {
     QVERIFY(!form->AutoChangeRunning());
     QVERIFY(!form->tmr_RollSelectSource->Enabled());
     QTRY_COMPARE(Selects(m_rig->Switcher()).size(), 2);
+}
+
+void TestRotation::stopInsideStartStaysAStop() {
+    TFormMain* form = m_rig->Form();
+    SetEveryTime(form, {1, 2});
+    QVERIFY(OpenAndSettle(*m_rig));
+    // Queued before the click: runs while Start writes its first select command.
+    bool inStart = false, stoppedInStart = false;
+    QTimer::singleShot(0, form, [&] {
+        stoppedInStart = inStart;
+        form->btn_Stop->click();
+    });
+    inStart = true;
+    form->btn_StartClick();
+    inStart = false;
+    QVERIFY(stoppedInStart);
+    QVERIFY(!form->AutoChangeRunning());
+    QVERIFY(!form->tmr_RollSelectSource->Enabled());
 }
 
 void TestRotation::lostPortLogsEveryTickAndResumes() {
