@@ -1,5 +1,6 @@
 #include "ui/form_Main.h"
 
+#include "common/Platform.h"
 #include "device/cls_Model.h"
 #include "log/cls_Log.h"
 #include "ui/Widgets.h"
@@ -48,7 +49,9 @@ void TFormMain::FinalizeMain() {
 }
 
 // The icon lives in incycler_core, a static library: its resource must be pulled in by name.
-static void LoadIconResource() { Q_INIT_RESOURCE(incycler); }
+static void LoadIconResource() {
+    Q_INIT_RESOURCE(incycler);
+}
 
 void TFormMain::BuildTray() {
     LoadIconResource();
@@ -73,7 +76,10 @@ void TFormMain::BuildTray() {
     connect(ppm_Show, &QAction::triggered, this, [this] { ppm_ShowClick(); });
     connect(ppm_Exit, &QAction::triggered, this, [this] { ppm_ExitClick(); });
     connect(TrayIcon1, &QSystemTrayIcon::activated, this, &TFormMain::OnTrayActivated);
-    TrayIcon1->show();
+    // Without a display there is no notification area, and showing the icon would only put
+    // Qt's complaint about it into every scheduled run's output.
+    if (!Platform::Headless())
+        TrayIcon1->show();
 }
 
 void TFormMain::OnTrayActivated(QSystemTrayIcon::ActivationReason reason) {
