@@ -48,7 +48,9 @@ void TFormMain::FinalizeMain() {
 }
 
 // The icon lives in incycler_core, a static library: its resource must be pulled in by name.
-static void LoadIconResource() { Q_INIT_RESOURCE(incycler); }
+static void LoadIconResource() {
+    Q_INIT_RESOURCE(incycler);
+}
 
 void TFormMain::BuildTray() {
     LoadIconResource();
@@ -86,8 +88,9 @@ bool TFormMain::FormCloseQuery() {
     if (f_DoExit)
         return true;
     // Without a notification area a hidden window could not be brought back while it
-    // goes on switching; there it is minimised instead.
-    if (QSystemTrayIcon::isSystemTrayAvailable())
+    // goes on switching; there it is minimised instead. A window that is already hidden
+    // (a command-line run) stays hidden: minimising would show it.
+    if (QSystemTrayIcon::isSystemTrayAvailable() || !isVisible())
         hide();
     else
         showMinimized();
