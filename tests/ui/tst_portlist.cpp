@@ -270,6 +270,12 @@ void TestPortList::entryThatIsNotAPortNumber() {
     Refreshed(form);
     QVERIFY(!form->btn_ComPortState->Down());
     QCOMPARE(form->btn_ComPortState->text(), QStringLiteral("Open"));
+
+    // The button works as before: a port entry now opens the port.
+    form->cmb_ComPortNum->setCurrentIndex(form->cmb_ComPortNum->findText(QStringLiteral("COM3")));
+    QTest::mouseClick(form->btn_ComPortState, Qt::LeftButton);
+    QVERIFY(m_rig->Module()->Connected());
+    QCOMPARE(ReportedErrors().size(), 1);
 }
 
 INCYCLER_APP_TEST_MAIN(TestPortList)
