@@ -92,8 +92,9 @@ bool TFormMain::FormCloseQuery() {
     if (f_DoExit)
         return true;
     // Without a notification area a hidden window could not be brought back while it
-    // goes on switching; there it is minimised instead.
-    if (QSystemTrayIcon::isSystemTrayAvailable())
+    // goes on switching; there it is minimised instead. A window that is already hidden
+    // (a command-line run) stays hidden: minimising would show it.
+    if (QSystemTrayIcon::isSystemTrayAvailable() || !isVisible())
         hide();
     else
         showMinimized();

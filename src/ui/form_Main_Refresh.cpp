@@ -44,6 +44,10 @@ void TFormMain::UpdateRunControlsView(bool running, bool portOpen) {
         // The port can go away under a running rotation (device unplugged): Stop must
         // stay within reach, or only exiting would end the switching.
         SetEnabled(btn_Stop, running);
+        // Stopped with the port gone: the port button is the only way back, so it must not
+        // stay disabled as the running state left it.
+        if (!running)
+            SetEnabled(btn_ComPortState, true);
         btn_ComPortState->SetDown(false);
         SetEnabled(cmb_ComPortNum, true);
         SetEnabled(cmb_Model, true);
