@@ -79,12 +79,7 @@ int RunInCycler(int argc, char** argv) {
     QObject::connect(&exitSignals, &TExitSignals::ExitRequested, form, &TFormMain::RequestExit);
     // Logging out ends the process in its ordinary order; it is never vetoed.
     QObject::connect(&app, &QGuiApplication::commitDataRequest, form, &TFormMain::RequestExit);
-    try {
-        form->FormCreate();
-    } catch (const std::exception& error) {
-        ErrorReport::Show(QString::fromUtf8(error.what()));
-    }
-    new Tmod_IF_ComPort;
+    StartInCycler(form);
 
     if (headless && form->ShowAtStart()) {
         // The command line was refused, and without a display a normal start is impossible.
@@ -100,6 +95,15 @@ int RunInCycler(int argc, char** argv) {
     const int status = app.exec();
     ShutdownInCycler();
     return status;
+}
+
+void StartInCycler(TFormMain* form) {
+    try {
+        form->FormCreate();
+    } catch (const std::exception& error) {
+        ErrorReport::Show(QString::fromUtf8(error.what()));
+    }
+    new Tmod_IF_ComPort;
 }
 
 void ShutdownInCycler() {

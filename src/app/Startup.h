@@ -4,6 +4,13 @@
 // loop, and shutdown in its order. Returns the process's exit status.
 int RunInCycler(int argc, char** argv);
 
+class TFormMain;
+
+// Start-up between the main window's construction and the message loop: FormCreate, whose
+// error is shown by the top-level report and does not stop the start-up, then the data
+// module.
+void StartInCycler(TFormMain* form);
+
 // Shutdown after the message loop: marks both long-lived objects as being destroyed
 // (timer handlers then do nothing), destroys the data module (closing an open port
 // without sending anything), then the main window.

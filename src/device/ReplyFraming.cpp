@@ -33,6 +33,18 @@ Tick CutOneReply(QByteArray& buffer) {
     return tick;
 }
 
+bool BoundBuffer(QByteArray& buffer) {
+    if (buffer.size() <= kMaxBuffered)
+        return false;
+    // Keep the newest bytes, from the first frame start among them.
+    const qsizetype start = buffer.indexOf(ESC, buffer.size() - kMaxBuffered);
+    if (start < 0)
+        buffer.clear();
+    else
+        buffer.remove(0, start);
+    return true;
+}
+
 bool TickChangesNothing(const QByteArray& buffer) {
     if (buffer.isEmpty())
         return true;

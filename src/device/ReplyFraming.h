@@ -18,6 +18,12 @@ constexpr char CR = '\x0D';
 // bytes are dropped so that noise cannot make the buffer grow without bound.
 constexpr qsizetype kMaxPendingReply = 4096;
 
+// Replies are a few bytes each and come one per query, so a receive buffer holding more
+// than this is a backlog of noise. Cut out at one reply per tick, a fast line could pile
+// up noise far quicker than the ticks clear it, and the replies behind it would wait
+// for minutes; the oldest bytes are dropped instead.
+constexpr qsizetype kMaxBuffered = 4096;
+
 enum class TickResult {
     Nothing,        // nothing to do (empty buffer, or a reply not yet complete)
     Discarded,      // bytes without any ESC were thrown away
@@ -33,6 +39,10 @@ struct Tick {
 
 // One tick of the reply timer on buffer: at most one reply is cut out.
 Tick CutOneReply(QByteArray& buffer);
+
+// Drops the oldest bytes of a buffer longer than kMaxBuffered: what remains is at most
+// kMaxBuffered bytes and starts at an ESC (or is empty). Returns whether it dropped any.
+bool BoundBuffer(QByteArray& buffer);
 
 // Whether a tick on this buffer would leave it as it is (so the poll may sleep).
 bool TickChangesNothing(const QByteArray& buffer);

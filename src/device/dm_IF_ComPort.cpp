@@ -93,6 +93,7 @@ void Tmod_IF_ComPort::ApdComPort1TriggerAvail(TApdComPort* CP, quint16 Count) {
         f_RcvBuff.append(kept);
         cut = kept.size() < len;
     }
+    ReplyFraming::BoundBuffer(f_RcvBuff);
     UpdatePollSleep();
 }
 

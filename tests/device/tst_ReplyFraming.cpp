@@ -67,6 +67,29 @@ private slots:
         QCOMPARE(withLaterStart, QByteArray("\x1bget"));
     }
 
+    void backlogKeepsItsNewestBytes() {
+        QByteArray small = "\x1bget1\r" + QByteArray(kMaxBuffered - 6, 'x');
+        QCOMPARE(small.size(), kMaxBuffered);
+        QVERIFY(!BoundBuffer(small));
+        QCOMPARE(small.size(), kMaxBuffered);
+
+        // Junk frames in front of a reply: the front goes, up to a frame start.
+        QByteArray junk;
+        while (junk.size() < 3 * kMaxBuffered)
+            junk += "\x1bzz\r";
+        QByteArray backlog = junk + "\x1bget2\r";
+        QVERIFY(BoundBuffer(backlog));
+        QVERIFY(backlog.size() <= kMaxBuffered);
+        QVERIFY(backlog.startsWith('\x1b'));
+        QVERIFY(backlog.endsWith("\x1bget2\r"));
+        QVERIFY((junk + "\x1bget2\r").endsWith(backlog));
+
+        // No frame start among the newest bytes: nothing worth keeping.
+        QByteArray noStart = "\x1b" + QByteArray(2 * kMaxBuffered, 'y');
+        QVERIFY(BoundBuffer(noStart));
+        QVERIFY(noStart.isEmpty());
+    }
+
     void nulCutsTheAnnouncement() {
         QCOMPARE(KeptBytes(QByteArray("ab\0cd", 5)), QByteArray("ab"));
         QCOMPARE(KeptBytes(QByteArray("\x1bpwr")), QByteArray("\x1bpwr"));
