@@ -21,11 +21,14 @@ Tick CutOneReply(QByteArray& buffer) {
     if (c < 0) {
         if (buffer.size() <= kMaxPendingReply)
             return {};
-        const qsizetype nextEsc = buffer.indexOf(ESC, 1);
-        if (nextEsc < 0)
+        // Until a CR comes, everything before the last ESC can only end up in one damaged
+        // reply; dropping it all at once keeps a flood of ESC bytes from outrunning the
+        // timer, which would go one ESC per tick.
+        const qsizetype lastEsc = buffer.lastIndexOf(ESC);
+        if (lastEsc == 0)
             buffer.clear();
         else
-            buffer.remove(0, nextEsc);
+            buffer.remove(0, lastEsc);
         return {TickResult::DroppedPartial, {}};
     }
     Tick tick{TickResult::Reply, buffer.mid(1, c - 1)};

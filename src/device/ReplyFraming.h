@@ -15,7 +15,8 @@ constexpr char ESC = '\x1B';
 constexpr char CR = '\x0D';
 
 // A partial reply (ESC with no CR yet) longer than this cannot be a real reply: the
-// bytes are dropped so that noise cannot make the buffer grow without bound.
+// bytes before its last ESC are dropped, or all of them when that is the first, so that
+// noise cannot make the buffer grow without bound.
 constexpr qsizetype kMaxPendingReply = 4096;
 
 // Replies are a few bytes each and come one per query, so a receive buffer holding more

@@ -65,6 +65,21 @@ private slots:
         QByteArray withLaterStart = "\x1b" + QByteArray(kMaxPendingReply, 'a') + "\x1bget";
         CutOneReply(withLaterStart);
         QCOMPARE(withLaterStart, QByteArray("\x1bget"));
+
+        // A flood of ESC bytes goes in one tick, not one ESC per tick, and the reply that
+        // follows it is still read.
+        QByteArray flood = QByteArray(kMaxPendingReply + 100, '\x1b') + "\x1bget";
+        QCOMPARE(CutOneReply(flood).result, TickResult::DroppedPartial);
+        QCOMPARE(flood, QByteArray("\x1bget"));
+        QVERIFY(TickChangesNothing(flood));
+        flood.append("2\r");
+        QCOMPARE(CutOneReply(flood).reply, QByteArray("get2"));
+
+        // What follows the last ESC may itself be over-long: the next tick takes it.
+        QByteArray longTail = "\x1b\x1b" + QByteArray(kMaxPendingReply + 10, 'a');
+        QCOMPARE(CutOneReply(longTail).result, TickResult::DroppedPartial);
+        QCOMPARE(CutOneReply(longTail).result, TickResult::DroppedPartial);
+        QVERIFY(longTail.isEmpty());
     }
 
     void backlogKeepsItsNewestBytes() {
