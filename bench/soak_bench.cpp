@@ -26,6 +26,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -44,7 +45,7 @@ void RunFor(int ms) {
     loop.exec();
 }
 
-// A "Vm...:" line of /proc/self/status, in KiB.
+// The number on a line of /proc/self/status ("VmRSS", in KiB; "Threads").
 qint64 StatusKiB(const char* field) {
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
@@ -57,10 +58,20 @@ qint64 StatusKiB(const char* field) {
     return -1;
 }
 
-qsizetype OpenDescriptors() {
-    return QDir(QStringLiteral("/proc/self/fd"))
-        .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
-        .size();
+// "fd -> what it refers to", one entry per open descriptor.
+QStringList OpenDescriptors() {
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    QStringList out;
+    for (const QString& fd :
+         fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        char target[512] = {};
+        const QByteArray link = QFile::encodeName(fds.filePath(fd));
+        const ssize_t n = ::readlink(link.constData(), target, sizeof target - 1);
+        if (n <= 0)
+            continue; // the listing's own descriptor, closed by now
+        out.append(fd + QStringLiteral(" -> ") + QString::fromLocal8Bit(target, n));
+    }
+    return out;
 }
 
 double MiB(qint64 kib) {
@@ -98,7 +109,8 @@ int main(int argc, char** argv) {
     form->spn_Interval->SetValue(kIntervalMs / 1000);
     form->rb_Jouji->setChecked(true);
 
-    const qsizetype fdsBefore = OpenDescriptors();
+    const QStringList fdsBefore = OpenDescriptors();
+    const qint64 threadsBefore = StatusKiB("Threads");
     const qint64 rssBeforeStart = StatusKiB("VmRSS");
     sw.ClearFrames();
     std::printf("soak: rotation over IN1..IN3 every %d ms for %d s\n", kIntervalMs, seconds);
@@ -125,7 +137,8 @@ int main(int argc, char** argv) {
     QTest::mouseClick(form->btn_Stop, Qt::LeftButton);
     const qint64 stopNs = VirtualSwitcher::MonotonicNs();
     RunFor(500); // the last switch's query
-    const qsizetype fdsAfter = OpenDescriptors();
+    const QStringList fdsAfter = OpenDescriptors();
+    const qint64 threadsAfter = StatusKiB("Threads");
     const qint64 endHwm = StatusKiB("VmHWM");
 
     // The trace: SRC1 GET SRC2 GET SRC3 GET SRC1 ... and nothing else.
@@ -190,8 +203,15 @@ int main(int argc, char** argv) {
                 "%.2f MiB\n",
                 MiB(rssBeforeStart), MiB(StatusKiB("RssAnon")), MiB(StatusKiB("RssFile")),
                 MiB(StatusKiB("RssShmem")));
-    std::printf("open descriptors: before %lld  after %lld\n", static_cast<long long>(fdsBefore),
-                static_cast<long long>(fdsAfter));
+    std::printf("open descriptors: before %lld  after %lld  (threads: before %lld  after %lld)\n",
+                static_cast<long long>(fdsBefore.size()), static_cast<long long>(fdsAfter.size()),
+                static_cast<long long>(threadsBefore), static_cast<long long>(threadsAfter));
+    for (const QString& fd : fdsBefore)
+        if (!fdsAfter.contains(fd))
+            std::printf("  closed during the soak: %s\n", qPrintable(fd));
+    for (const QString& fd : fdsAfter)
+        if (!fdsBefore.contains(fd))
+            std::printf("  opened during the soak: %s\n", qPrintable(fd));
     const bool traceOk =
         switches > 0 && outOfOrder == 0 && missedOrExtra == 0 && stray == 0 && queries == switches;
     std::printf("trace: %s\n", traceOk ? "complete" : "FAULTY");
