@@ -3,8 +3,8 @@
 //
 //   idle_bench [seconds]
 //
-// Runs the program in-process on the offscreen platform (the same code as InCycler), opens
-// the port against a virtual switcher, and measures.
+// Runs the program in-process (the same code as InCycler) on the offscreen platform, or on
+// the one QT_QPA_PLATFORM names, opens the port against a virtual switcher, and measures.
 
 #include "AppRig.h"
 #include "app/Application.h"
@@ -57,7 +57,8 @@ void Measure(const char* label, int seconds) {
 } // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 10;
     TInCyclerApplication app(argc, argv);
     AppRig rig;
