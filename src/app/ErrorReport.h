@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <exception>
 #include <functional>
 
 // The application's top-level error report: an error that escapes a handler is shown in
@@ -20,5 +21,19 @@ void Show(const QString& message);
 
 // Replaces the box; an empty function restores it.
 void SetRecorder(std::function<void(const QString& title, const QString& text)> recorder);
+
+// Runs a handler and reports an error that escapes it, as the application's notify() does.
+// Handlers connected to signals run through this, so that an error never unwinds through
+// Qt's frames between the event and the handler: Qt does not support that, and leaks the
+// event's data when it happens.
+template <typename Handler> void Run(Handler&& handler) {
+    try {
+        handler();
+    } catch (const std::exception& error) {
+        Show(QString::fromUtf8(error.what()));
+    } catch (...) {
+        Show(QStringLiteral("Unknown error"));
+    }
+}
 
 } // namespace ErrorReport

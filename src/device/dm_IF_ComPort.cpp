@@ -1,6 +1,7 @@
 #include "dm_IF_ComPort.h"
 
 #include "ReplyFraming.h"
+#include "app/ErrorReport.h"
 #include "cls_ApdComPort.h"
 #include "cls_Model.h"
 #include "ui/form_Main.h"
@@ -26,9 +27,11 @@ Tmod_IF_ComPort::Tmod_IF_ComPort(QObject* parent)
     if (mod_IF_ComPort == nullptr)
         mod_IF_ComPort = this;
     connect(ApdComPort1, &TApdComPort::TriggerAvail, this,
-            &Tmod_IF_ComPort::ApdComPort1TriggerAvail);
+            [this](TApdComPort* port, quint16 count) {
+                ErrorReport::Run([this, port, count] { ApdComPort1TriggerAvail(port, count); });
+            });
     connect(tmr_RxBuffCheck, &TWindowTimer::Timer, this,
-            [this] { tmr_RxBuffCheckTimer(tmr_RxBuffCheck); });
+            [this] { ErrorReport::Run([this] { tmr_RxBuffCheckTimer(tmr_RxBuffCheck); }); });
     UpdatePollSleep();
 }
 

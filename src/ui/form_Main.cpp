@@ -1,6 +1,7 @@
 #include "form_Main.h"
 
 #include "Widgets.h"
+#include "app/ErrorReport.h"
 #include "device/cls_Model.h"
 
 #include <QAbstractEventDispatcher>
@@ -182,31 +183,41 @@ void TFormMain::BuildControls() {
 }
 
 void TFormMain::ConnectHandlers() {
-    connect(cmb_Model, &QComboBox::activated, this, [this] { cmb_ModelChange(); });
-    connect(cmb_IntervalUnit, &QComboBox::activated, this, [this] { cmb_IntervalUnitChange(); });
+    connect(cmb_Model, &QComboBox::activated, this,
+            [this] { ErrorReport::Run([this] { cmb_ModelChange(); }); });
+    connect(cmb_IntervalUnit, &QComboBox::activated, this,
+            [this] { ErrorReport::Run([this] { cmb_IntervalUnitChange(); }); });
     spn_Interval->KeyPressFilter = [this](QChar key) { return spn_IntervalKeyPress(key); };
     connect(cmb_ComPortNum, &TComPortComboBox::DropDown, this,
-            [this] { cmb_ComPortNumDropDown(); });
-    connect(cmb_ComPortNum, &TComPortComboBox::KeyDown, this, [this] { cmb_ComPortNumKeyDown(); });
+            [this] { ErrorReport::Run([this] { cmb_ComPortNumDropDown(); }); });
+    connect(cmb_ComPortNum, &TComPortComboBox::KeyDown, this,
+            [this] { ErrorReport::Run([this] { cmb_ComPortNumKeyDown(); }); });
 
-    connect(btn_ComPortState, &TToggleButton::Click, this, [this] { btn_ComPortStateClick(); });
-    connect(btn_PowerState, &TToggleButton::Click, this, [this] { btn_PowerStateClick(); });
+    connect(btn_ComPortState, &TToggleButton::Click, this,
+            [this] { ErrorReport::Run([this] { btn_ComPortStateClick(); }); });
+    connect(btn_PowerState, &TToggleButton::Click, this,
+            [this] { ErrorReport::Run([this] { btn_PowerStateClick(); }); });
     for (TToggleButton* source : {btn_Source_01, btn_Source_02, btn_Source_03})
-        connect(source, &TToggleButton::Click, this,
-                [this](TToggleButton* sender) { btn_Source_xxClick(sender); });
-    connect(btn_Start, &QPushButton::clicked, this, [this] { btn_StartClick(); });
-    connect(btn_Stop, &QPushButton::clicked, this, [this] { btn_StopClick(); });
+        connect(source, &TToggleButton::Click, this, [this](TToggleButton* sender) {
+            ErrorReport::Run([this, sender] { btn_Source_xxClick(sender); });
+        });
+    connect(btn_Start, &QPushButton::clicked, this,
+            [this] { ErrorReport::Run([this] { btn_StartClick(); }); });
+    connect(btn_Stop, &QPushButton::clicked, this,
+            [this] { ErrorReport::Run([this] { btn_StopClick(); }); });
 
     connect(tmr_StartupProcess_ForCmdLineParams, &TWindowTimer::Timer, this,
-            [this] { tmr_StartupProcess_ForCmdLineParamsTimer(); });
-    connect(tmr_CheckSource, &TWindowTimer::Timer, this, [this] { tmr_CheckSourceTimer(); });
+            [this] { ErrorReport::Run([this] { tmr_StartupProcess_ForCmdLineParamsTimer(); }); });
+    connect(tmr_CheckSource, &TWindowTimer::Timer, this,
+            [this] { ErrorReport::Run([this] { tmr_CheckSourceTimer(); }); });
     connect(tmr_RollSelectSource, &TWindowTimer::Timer, this,
-            [this] { tmr_RollSelectSourceTimer(); });
-    connect(tmr_CheckPower, &TWindowTimer::Timer, this, [this] { tmr_CheckPowerTimer(); });
+            [this] { ErrorReport::Run([this] { tmr_RollSelectSourceTimer(); }); });
+    connect(tmr_CheckPower, &TWindowTimer::Timer, this,
+            [this] { ErrorReport::Run([this] { tmr_CheckPowerTimer(); }); });
 
     if (auto* dispatcher = QAbstractEventDispatcher::instance())
         connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,
-                [this] { ApplicationEvents1Idle(); });
+                [this] { ErrorReport::Run([this] { ApplicationEvents1Idle(); }); });
 }
 
 void TFormMain::ReplaceModel(TModel* model) {
