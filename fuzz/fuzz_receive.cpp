@@ -42,6 +42,13 @@ void Announce(Receiver& rx, const QByteArray& announced) {
     FUZZ_CHECK(kept.size() == announced.size() || announced.at(kept.size()) == '\0');
     rx.buffer.append(kept);
     rx.stream.append(kept);
+    // The handler then bounds the buffer, dropping only its oldest bytes.
+    const qsizetype before = rx.buffer.size();
+    const bool dropped = BoundBuffer(rx.buffer);
+    FUZZ_CHECK(dropped == (rx.buffer.size() < before));
+    FUZZ_CHECK(rx.buffer.size() <= kMaxBuffered);
+    FUZZ_CHECK(!dropped || rx.buffer.isEmpty() || rx.buffer.front() == '\x1b');
+    rx.taken += before - rx.buffer.size();
 }
 
 void CheckEffect(const ReplyEffect& effect, const QString& reply, bool modelB) {
