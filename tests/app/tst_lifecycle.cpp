@@ -95,11 +95,7 @@ void TestLifecycle::cleanup() {
 void TestLifecycle::closeRequestKeepsTheProgramAndTheSwitching() {
     TFormMain* form = m_rig->Form();
     VirtualSwitcher& sw = m_rig->Switcher();
-    SetEveryTime(form, {1, 3});
-    QVERIFY(OpenAndSettle(*m_rig));
-    QTest::mouseClick(form->btn_Start, Qt::LeftButton);
-    QVERIFY(form->AutoChangeRunning());
-    QVERIFY(SettleSourcePoll(*m_rig));
+    QVERIFY(StartRotation(*m_rig, {1, 3}));
     form->spn_Interval->SetValue(30); // shows whether the window was shown afresh
 
     // Refused, whatever its source; nothing reported.

@@ -1,6 +1,7 @@
 // The process as a whole: the built program, copied into a directory of its own (its log
 // lies beside it), against a virtual switcher that lives in this test's event loop.
 
+#include "TestSupport.h"
 #include "sim/VirtualSwitcher.h"
 
 #include <QDir>
@@ -17,16 +18,6 @@ namespace {
 
 // Generous: a loaded machine may take seconds to start a Qt program.
 constexpr int kTimeoutMs = 60000;
-
-// The program's own lines on standard error, apart from what Qt says about the platform.
-QList<QByteArray> OwnLines(const QByteArray& standardError) {
-    QList<QByteArray> own;
-    for (const QByteArray& line : standardError.split('\n')) {
-        if (line.startsWith("InCycler:"))
-            own.append(line);
-    }
-    return own;
-}
 
 } // namespace
 

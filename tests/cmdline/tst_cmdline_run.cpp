@@ -2,6 +2,7 @@
 // own (so that its log lies beside it), run without a display against a virtual switcher
 // that lives in this process's event loop.
 
+#include "TestSupport.h"
 #include "sim/VirtualSwitcher.h"
 
 #include <QDir>
@@ -26,17 +27,6 @@ const QString kParseProc = QStringLiteral("TFormMain_DoProcess_ByParamStr");
 const QString kRunProc = QStringLiteral("TFormMain_StartupProcess_ForCmdLineParams");
 const QString kSuccess = QStringLiteral("（引数）引数実行成功");
 const QString kOpenFailed = QStringLiteral("（COM）COMポートOPEN失敗");
-
-// The program's own lines on standard error, apart from what Qt says about the platform
-// (no runtime directory, no tray on the offscreen platform, and the like).
-QList<QByteArray> OwnLines(const QByteArray& standardError) {
-    QList<QByteArray> own;
-    for (const QByteArray& line : standardError.split('\n')) {
-        if (line.startsWith("InCycler:"))
-            own.append(line);
-    }
-    return own;
-}
 
 QByteArray Framed(const QByteArray& text) {
     return '\x1b' + text + '\r';

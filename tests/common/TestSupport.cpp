@@ -20,3 +20,12 @@ QByteArray ReadWholeFile(const QString& path) {
         return {};
     return f.readAll();
 }
+
+QList<QByteArray> OwnLines(const QByteArray& standardError) {
+    QList<QByteArray> own;
+    for (const QByteArray& line : standardError.split('\n')) {
+        if (line.startsWith("InCycler:"))
+            own.append(line);
+    }
+    return own;
+}

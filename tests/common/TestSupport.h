@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 // Sets an environment variable for the life of the object and restores it afterwards.
@@ -19,3 +20,7 @@ private:
 
 // The whole content of a file, or an empty array when it cannot be read.
 QByteArray ReadWholeFile(const QString& path);
+
+// InCycler's own lines on standard error, apart from what Qt says about the platform
+// (no runtime directory, no tray on the offscreen platform, and the like).
+QList<QByteArray> OwnLines(const QByteArray& standardError);

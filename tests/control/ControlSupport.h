@@ -133,4 +133,15 @@ inline bool SettleSourcePoll(AppRig& rig) {
         5000);
 }
 
+// Ticks the inputs for every-time switching, opens the port, presses "開始" and waits until
+// the first switch's input query has been answered.
+inline bool StartRotation(AppRig& rig, const QList<int>& inputs) {
+    TFormMain* form = rig.Form();
+    SetEveryTime(form, inputs);
+    if (!OpenAndSettle(rig))
+        return false;
+    QTest::mouseClick(form->btn_Start, Qt::LeftButton);
+    return form->AutoChangeRunning() && SettleSourcePoll(rig);
+}
+
 } // namespace ControlSupport
