@@ -168,8 +168,21 @@ private:
     int m_fd;
 };
 
+// Not an errno: the path names something other than a regular file (a FIFO, a socket, a
+// device), which the log must never use, since opening or writing it could block for ever.
+constexpr int kNotRegularFile = -1;
+
+QString ErrorText(int error) {
+    if (error == kNotRegularFile)
+        return QStringLiteral("not a regular file");
+    if (error == EWOULDBLOCK)
+        return QStringLiteral("locked by another process for more than %1 s")
+            .arg(kLockPatienceMs / 1000);
+    return qt_error_string(error);
+}
+
 [[noreturn]] void ThrowFileError(const QString& path, int error) {
-    throw EFileError(QStringLiteral("%1: %2").arg(path, qt_error_string(error)));
+    throw EFileError(QStringLiteral("%1: %2").arg(path, ErrorText(error)));
 }
 
 QString ExecutableDirectory() {
@@ -186,19 +199,36 @@ bool IsExistingFile(const QByteArray& path) {
     return ::stat(path.constData(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
+// Opens the log (following links) without ever blocking: a FIFO in its place would otherwise
+// hold the open, or a later read or write, for ever. Anything but a regular file is refused,
+// with errno set to kNotRegularFile.
 int OpenFile(const QByteArray& path, int flags) {
+    struct stat st {};
+    if (::stat(path.constData(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+        errno = kNotRegularFile;
+        return -1;
+    }
     int fd;
     do
-        fd = ::open(path.constData(), flags | O_CLOEXEC, 0666);
+        fd = ::open(path.constData(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
     while (fd < 0 && errno == EINTR);
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        ::close(fd);
+        errno = kNotRegularFile;
+        return -1;
+    }
     return fd;
 }
 
 // Never truncates: another process may have created and written the file a moment ago.
 void CreateIfMissing(const QString& path) {
     const QByteArray native = QFile::encodeName(path);
-    if (IsExistingFile(native))
+    if (IsExistingFile(native)) {
+        struct stat st {};
+        if (::stat(native.constData(), &st) == 0 && !S_ISREG(st.st_mode))
+            ThrowFileError(path, kNotRegularFile);
         return;
+    }
     const TFd fd(OpenFile(native, O_WRONLY | O_CREAT));
     if (!fd.Valid())
         ThrowFileError(path, errno);
@@ -268,6 +298,26 @@ bool ReadFrom(int fd, off_t offset, QByteArray& content, int& error) {
     }
 }
 
+// The first `length` bytes (fewer when the file is shorter).
+bool ReadHead(int fd, qsizetype length, QByteArray& head, int& error) {
+    head.resize(length);
+    qsizetype done = 0;
+    while (done < length) {
+        const ssize_t got = ::pread(fd, head.data() + done, length - done, done);
+        if (got == 0)
+            break;
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            error = errno;
+            return false;
+        }
+        done += got;
+    }
+    head.truncate(done);
+    return true;
+}
+
 bool WriteAll(int fd, QByteArrayView bytes, off_t offset, int& error) {
     qsizetype done = 0;
     while (done < bytes.size()) {
@@ -295,10 +345,21 @@ qint64 CountLinesLocked(const QString& path) {
     return scanner.Lines();
 }
 
+// Puts back what a failed rewrite overwrote: the original head of the file and its length.
+void RestoreHead(int fd, const QByteArray& head, off_t size) {
+    int error = 0;
+    WriteAll(fd, head, 0, error);
+    while (::ftruncate(fd, size) != 0 && errno == EINTR) {
+    }
+}
+
 // Reads and rewrites under one lock, so that no record appended in between is lost. The
-// file is rewritten in place, keeping its inode with its owner, group and mode; writing
-// over the old bytes before cutting the tail needs no new disk space when the file shrinks.
-void RewriteTrimmedLocked(const QString& path) {
+// file is rewritten in place, keeping its inode with its owner, group and mode (the log's
+// directory is not writable by operators, so there can be no new file to rename over it).
+// Turning lone LF ends into CR LF can make the file grow: the space is reserved before
+// anything is overwritten, so that a full disk leaves the log as it was rather than cut.
+// Returns an empty string, or why the file was left untrimmed.
+QString RewriteTrimmedLocked(const QString& path) {
     const TFd fd(OpenFile(QFile::encodeName(path), O_RDWR));
     if (!fd.Valid())
         ThrowFileError(path, errno);
@@ -308,25 +369,57 @@ void RewriteTrimmedLocked(const QString& path) {
     if (!Scan(fd.Get(), scanner, error))
         ThrowFileError(path, error);
     if (scanner.Lines() <= LogRules::MaxLines)
-        return;
+        return {};
     QByteArray kept;
     if (!ReadFrom(fd.Get(), scanner.KeptStart(), kept, error))
         ThrowFileError(path, error);
     kept = LogRules::JoinWithCrLf(kept);
-    if (!WriteAll(fd.Get(), kept, 0, error))
+
+    struct stat st {};
+    if (::fstat(fd.Get(), &st) != 0)
+        ThrowFileError(path, errno);
+    const int reserved = ::posix_fallocate(fd.Get(), 0, kept.size());
+    if (reserved != 0) {
+        // The fallback for file systems without fallocate may have grown the file.
+        while (::ftruncate(fd.Get(), st.st_size) != 0 && errno == EINTR) {
+        }
+        return ErrorText(reserved);
+    }
+    QByteArray head;
+    if (!ReadHead(fd.Get(), kept.size(), head, error))
         ThrowFileError(path, error);
+    if (!WriteAll(fd.Get(), kept, 0, error)) {
+        RestoreHead(fd.Get(), head, st.st_size);
+        return ErrorText(error);
+    }
     int rc;
     do
         rc = ::ftruncate(fd.Get(), kept.size());
     while (rc != 0 && errno == EINTR);
-    if (rc != 0)
-        ThrowFileError(path, errno);
+    if (rc != 0) {
+        error = errno;
+        RestoreHead(fd.Get(), head, st.st_size);
+        return ErrorText(error);
+    }
+    return {};
+}
+
+// Whether the file's last byte ends a line (an empty file needs no break either).
+bool EndsWithLineBreak(int fd, off_t size) {
+    if (size == 0)
+        return true;
+    char last = 0;
+    ssize_t got;
+    do
+        got = ::pread(fd, &last, 1, size - 1);
+    while (got < 0 && errno == EINTR);
+    return got != 1 || last == '\n' || last == '\r';
 }
 
 // One try of an append. A write that fails half-way is cut off again, so that a retry
 // cannot leave a torn record in front of the whole one.
 bool TryAppend(const QByteArray& nativePath, QByteArrayView bytes, int& error) {
-    const TFd fd(OpenFile(nativePath, O_WRONLY | O_CREAT));
+    const TFd fd(OpenFile(nativePath, O_RDWR | O_CREAT));
     if (!fd.Valid()) {
         error = errno;
         return false;
@@ -337,6 +430,13 @@ bool TryAppend(const QByteArray& nativePath, QByteArrayView bytes, int& error) {
     if (::fstat(fd.Get(), &st) != 0) {
         error = errno;
         return false;
+    }
+    // A last line without its break (written by hand, or cut short) must not swallow the
+    // record.
+    QByteArray framed;
+    if (!EndsWithLineBreak(fd.Get(), st.st_size)) {
+        framed = QByteArray("\r\n", 2) + bytes.toByteArray();
+        bytes = framed;
     }
     if (WriteAll(fd.Get(), bytes, st.st_size, error))
         return true;
@@ -375,7 +475,18 @@ void TLog::TrimLogFile() {
     // Pending events run without the lock held, so that a handler may write its record.
     for (qint64 i = 0; i < dropped; i += kDroppedLinesPerEventPass)
         QCoreApplication::processEvents();
-    RewriteTrimmedLocked(path);
+    // An untrimmed log is still a whole log: start-up goes on, and the operator is told.
+    const QString untrimmed = RewriteTrimmedLocked(path);
+    if (!untrimmed.isEmpty()) {
+        const QByteArray report =
+            QStringLiteral("InCycler: %1 was left as it was, not cut to its last %2 lines: %3\n")
+                .arg(path)
+                .arg(LogRules::MaxLines)
+                .arg(untrimmed)
+                .toUtf8();
+        std::fwrite(report.constData(), 1, report.size(), stderr);
+        std::fflush(stderr);
+    }
 }
 
 void TLog::OutputLogString(const QString& a_Type, const QString& a_Proc,
@@ -404,7 +515,7 @@ void TLog::WriteLogLine(const QString& line) {
         QThread::msleep(kRetryPauseMs);
     }
     const QByteArray report = QStringLiteral("InCycler: %1 に記録できませんでした (%2): %3\n")
-                                  .arg(path, qt_error_string(error), line)
+                                  .arg(path, ErrorText(error), line)
                                   .toUtf8();
     std::fwrite(report.constData(), 1, report.size(), stderr);
     std::fflush(stderr);

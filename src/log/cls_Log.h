@@ -64,7 +64,9 @@ public:
     static QString TypeError();
 
     // Fixes the path, creates the file empty when there is none and trims it to its last
-    // MaxLines lines. Throws EFileError when the file cannot be created, read or rewritten.
+    // MaxLines lines. Throws EFileError when the file cannot be created or read, or is not a
+    // regular file. A trim that cannot be written whole (a full disk) leaves the file as it
+    // was and says so on standard error.
     void Init();
 
     // Appends one record. A record that cannot be appended within about two seconds goes
