@@ -44,6 +44,7 @@ const char* kControlHelp =
     "  inject <escaped bytes>  write bytes to the line (\\x1b \\r \\0 ...)\n"
     "  noise <count>           write random bytes, ESC, CR and NUL among them\n"
     "  mute on|off             stop or resume replying\n"
+    "  hold on|off             hold back the program's output (as CTS low) or release it\n"
     "  delay <ms>              delay every reply by ms milliseconds\n"
     "  state                   print the power state and the selected input\n"
     "  quit                    stop and exit\n";
@@ -141,6 +142,11 @@ private:
                 m_sim->SetMute(arg.trimmed() == "on");
             else
                 Err(QStringLiteral("mute: give on or off"));
+        } else if (word == "hold") {
+            if (arg.trimmed() != "on" && arg.trimmed() != "off")
+                Err(QStringLiteral("hold: give on or off"));
+            else if (!m_sim->SetLineHeld(arg.trimmed() == "on"))
+                Err(QStringLiteral("hold: the line cannot be held"));
         } else if (word == "delay") {
             const int ms = arg.trimmed().toInt(&ok);
             if (ok && ms >= 0)

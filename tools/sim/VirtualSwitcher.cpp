@@ -210,6 +210,10 @@ void VirtualSwitcher::CloseFds() {
     m_slaveFd = -1;
 }
 
+bool VirtualSwitcher::SetLineHeld(bool held) {
+    return Running() && ::tcflow(m_slaveFd, held ? TCOOFF : TCOON) == 0;
+}
+
 void VirtualSwitcher::InjectRaw(const QByteArray& bytes) {
     Write(bytes);
 }

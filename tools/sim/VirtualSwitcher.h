@@ -62,6 +62,10 @@ public:
     int ReplyDelayMs() const { return m_options.replyDelayMs; }
     void SetReplyDelayMs(int ms) { m_options.replyDelayMs = ms < 0 ? 0 : ms; }
 
+    // Holds back what the program writes, as a line with CTS low does: its bytes stay on its
+    // side until the line is released. False when not running or the pty refuses.
+    bool SetLineHeld(bool held);
+
     // Puts bytes on the line now, behind any reply still waiting for the line. Never blocks.
     void InjectRaw(const QByteArray& bytes);
 
