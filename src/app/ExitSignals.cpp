@@ -2,6 +2,7 @@
 
 #include <QSocketNotifier>
 
+#include <cerrno>
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -9,10 +10,13 @@
 namespace {
 int g_writeFd = -1;
 
-void OnSignal(int) {
-    const char byte = 1;
+void OnSignal(int signal) {
+    // The interrupted code may be about to read errno.
+    const int saved = errno;
+    const char byte = static_cast<char>(signal);
     if (g_writeFd >= 0) [[maybe_unused]]
         auto written = ::write(g_writeFd, &byte, 1);
+    errno = saved;
 }
 } // namespace
 
@@ -22,10 +26,15 @@ TExitSignals::TExitSignals(QObject* parent) : QObject(parent) {
     g_writeFd = m_fds[0];
     auto* notifier = new QSocketNotifier(m_fds[1], QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, [this] {
+        // The first signal decides how the process ends; repeats change nothing.
         char buffer[16];
-        while (::read(m_fds[1], buffer, sizeof buffer) > 0) {
+        int first = 0;
+        for (ssize_t got; (got = ::read(m_fds[1], buffer, sizeof buffer)) > 0;) {
+            if (first == 0)
+                first = static_cast<unsigned char>(buffer[0]);
         }
-        emit ExitRequested();
+        if (first != 0)
+            emit ExitRequested(first);
     });
     struct sigaction action {};
     action.sa_handler = OnSignal;

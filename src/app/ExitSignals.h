@@ -3,7 +3,8 @@
 #include <QObject>
 
 // Turns SIGTERM, SIGINT and SIGHUP into a call on the GUI thread, so that they end the
-// process through its ordinary exit path.
+// process through its ordinary exit path. The call carries the signal's number: a one-shot
+// run that a signal stopped before its command went out ends with 128 + that number.
 class TExitSignals : public QObject {
     Q_OBJECT
 public:
@@ -11,7 +12,7 @@ public:
     ~TExitSignals() override;
 
 signals:
-    void ExitRequested();
+    void ExitRequested(int signal);
 
 private:
     int m_fds[2] = {-1, -1};

@@ -10,32 +10,12 @@
 #include <QScreen>
 #include <QSessionManager>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 
 namespace {
-
-bool ArgumentsNamePlatform(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "-platform") == 0 || std::strncmp(argv[i], "-platform=", 10) == 0)
-            return true;
-    }
-    return false;
-}
-
-// Arguments of our own: Qt's "-platform name" pair is not one of them.
-int OwnArgumentCount(int argc, char** argv) {
-    int count = 0;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "-platform") == 0) {
-            ++i;
-            continue;
-        }
-        ++count;
-    }
-    return count;
-}
 
 bool EnvSet(const char* name) {
     return !qEnvironmentVariableIsEmpty(name);
@@ -48,11 +28,48 @@ void CentreOnScreen(QWidget* window) {
     }
 }
 
+void SayOnStandardError(const QString& text) {
+    const QByteArray line = QStringLiteral("InCycler: %1\n").arg(text).toUtf8();
+    std::fwrite(line.constData(), 1, line.size(), stderr);
+    std::fflush(stderr);
+}
+
+// A one-shot run that a signal stopped says so: its status alone (128 + the signal) is easy
+// to miss in a cron mail or a journal.
+int Told(int status, bool commandLineRun) {
+    if (commandLineRun && status > 128)
+        SayOnStandardError(QStringLiteral("ended by signal %1 (%2) before the command was "
+                                          "sent; nothing was sent")
+                               .arg(status - 128)
+                               .arg(QString::fromLocal8Bit(::strsignal(status - 128))));
+    return status;
+}
+
+// Shutdown in its order, then the status the process ends with.
+int ShutDown(TFormMain* form) {
+    const int status = form->ExitStatus();
+    ShutdownInCycler();
+    return status;
+}
+
 } // namespace
 
 int RunInCycler(int argc, char** argv) {
-    const bool explicitPlatform = EnvSet("QT_QPA_PLATFORM") || ArgumentsNamePlatform(argc, argv);
-    const bool commandLineRun = OwnArgumentCount(argc, argv) >= 3;
+    // The arguments are the program's own. Qt would take out, and act on, any of them that
+    // looks like one of its options (-platform, -reverse, -session ...), so it gets none:
+    // the platform is chosen through the environment.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    static int qtArgc = 1;
+    static char* qtArgv[] = {argv[0], nullptr};
+
+    // A log that cannot take a record must not kill the process (SIGXFSZ under a file-size
+    // limit): the append fails and is retried and reported as the log's rules say.
+    std::signal(SIGXFSZ, SIG_IGN);
+
+    const bool explicitPlatform = EnvSet("QT_QPA_PLATFORM");
+    const bool commandLineRun = arguments.size() >= 3;
     if (!explicitPlatform) {
         // Fall back to offscreen rather than abort in the platform plugin: a display that
         // is set but cannot be reached is then noticed below, like one that is not set.
@@ -64,28 +81,47 @@ int RunInCycler(int argc, char** argv) {
             qputenv("QT_QPA_PLATFORM", "offscreen");
     }
 
-    TInCyclerApplication app(argc, argv);
+    TInCyclerApplication app(qtArgc, qtArgv);
+    const QString platform = QGuiApplication::platformName();
+    // Nobody can see a window or answer a dialog on these, whoever chose them.
     const bool headless =
-        !explicitPlatform && QGuiApplication::platformName() == QLatin1String("offscreen");
+        platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
     Platform::SetHeadless(headless);
-    if (headless && !commandLineRun) {
-        std::fprintf(stderr, "InCycler: no display can be reached (DISPLAY and WAYLAND_DISPLAY); "
-                             "the window cannot be shown\n");
+    if (headless && !explicitPlatform && !commandLineRun) {
+        SayOnStandardError(QStringLiteral("no display can be reached (DISPLAY and "
+                                          "WAYLAND_DISPLAY); the window cannot be shown"));
         return 2;
     }
 
     TExitSignals exitSignals;
     auto* form = new TFormMain;
+    form->SetArguments(arguments);
     QObject::connect(&exitSignals, &TExitSignals::ExitRequested, form, &TFormMain::RequestExit);
     // Logging out ends the process in its ordinary order; it is never vetoed.
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, form, &TFormMain::RequestExit);
-    StartInCycler(form);
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, form,
+                     [form](QSessionManager&) { form->RequestExit(); });
+    const QString createError = StartInCycler(form);
 
-    if (headless && form->ShowAtStart()) {
-        // The command line was refused, and without a display a normal start is impossible.
-        std::fprintf(stderr, "InCycler: the command-line arguments were refused (see InCycler.log) "
-                             "and no display can be reached\n");
-        ShutdownInCycler();
+    if (headless && !createError.isEmpty()) {
+        // Nobody sees an error box here, and a one-shot run cannot record its outcome: the
+        // line on standard error is the whole account.
+        if (commandLineRun) {
+            SayOnStandardError(
+                QStringLiteral("cannot use the log: %1; nothing was sent").arg(createError));
+            ShutDown(form);
+            return 2;
+        }
+        SayOnStandardError(QStringLiteral("cannot use the log: %1").arg(createError));
+    }
+    // Asked to end during start-up (a signal handled inside the log's trim), or a command
+    // line that ends the process by itself: before the window would be shown.
+    if (form->DoExit())
+        return Told(ShutDown(form), commandLineRun);
+    if (headless && commandLineRun && form->ShowAtStart()) {
+        // The command line was refused, and nobody could use the window instead.
+        SayOnStandardError(QStringLiteral("the command-line arguments were refused (see "
+                                          "InCycler.log) and no display can be reached"));
+        ShutDown(form);
         return 2;
     }
     if (form->ShowAtStart()) {
@@ -94,16 +130,20 @@ int RunInCycler(int argc, char** argv) {
     }
     const int status = app.exec();
     ShutdownInCycler();
-    return status;
+    return Told(status, commandLineRun);
 }
 
-void StartInCycler(TFormMain* form) {
+QString StartInCycler(TFormMain* form) {
+    QString error;
     try {
         form->FormCreate();
-    } catch (const std::exception& error) {
-        ErrorReport::Show(QString::fromUtf8(error.what()));
+    } catch (const std::exception& e) {
+        error = QString::fromUtf8(e.what());
+        if (!Platform::Headless())
+            ErrorReport::Show(error);
     }
     new Tmod_IF_ComPort;
+    return error;
 }
 
 void ShutdownInCycler() {

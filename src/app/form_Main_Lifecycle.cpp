@@ -111,7 +111,15 @@ void TFormMain::closeEvent(QCloseEvent* event) {
     }
     event->accept();
     // Closing the main window ends the message loop, also while it is hidden.
-    QCoreApplication::exit(f_ExitCode);
+    QCoreApplication::exit(ExitStatus());
+}
+
+int TFormMain::ExitStatus() const {
+    const bool runAbandoned =
+        f_CmdLineStage == TCmdLineStage::Waiting || f_CmdLineStage == TCmdLineStage::Running;
+    if (runAbandoned)
+        return f_ExitSignal != 0 ? 128 + f_ExitSignal : 1;
+    return f_ExitCode;
 }
 
 void TFormMain::ppm_ExitClick() {
@@ -119,9 +127,15 @@ void TFormMain::ppm_ExitClick() {
     close();
 }
 
-void TFormMain::RequestExit() {
-    if (!f_Destroying)
-        ppm_ExitClick();
+void TFormMain::RequestExit(int signal) {
+    if (f_Destroying || f_CmdLineStage == TCmdLineStage::Decided)
+        return;
+    if (f_ExitSignal == 0)
+        f_ExitSignal = signal;
+    tmr_StartupProcess_ForCmdLineParams->SetEnabled(false);
+    // Before the message loop runs (a signal handled inside the start-up's log trim) the
+    // close below cannot end a loop; start-up sees f_DoExit and ends the process instead.
+    ppm_ExitClick();
 }
 
 void TFormMain::ppm_ShowClick() {

@@ -92,8 +92,12 @@ TResult Parse(const QStringList& arguments) {
         // Model B has no power commands, and a digit other than 0 or 1 names no power
         // state: running either would send something the operator did not ask for.
         const QChar digit = command[3];
-        if (model == QLatin1String("rsx24q") ||
-            (digit != QLatin1Char('0') && digit != QLatin1Char('1')))
+        if (model == QLatin1String("rsx24q")) {
+            TResult refused = Refuse(params, BadCommandText());
+            refused.endsProcess = true;
+            return refused;
+        }
+        if (digit != QLatin1Char('0') && digit != QLatin1Char('1'))
             return Refuse(params, BadCommandText());
         params.PowerFlag = digit == QLatin1Char('1');
         params.CmdNameStr = QStringLiteral("pwr");

@@ -21,6 +21,9 @@ struct TResult {
     TCmdLineParams params;
     // The error record to write for a refusal; empty when the refusal leaves none.
     QString errorText;
+    // A refusal of a command that names a real run the program cannot carry out (power on
+    // model B): the process ends after the record instead of starting its window.
+    bool endsProcess = false;
 };
 
 // One argument as the rules read it: every "/" removed, wherever it stands, and A to Z

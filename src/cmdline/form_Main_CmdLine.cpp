@@ -1,10 +1,16 @@
 #include "ui/form_Main.h"
 
 #include "cmdline/CmdLineParse.h"
+#include "common/Errors.h"
+#include "device/PortMap.h"
 #include "device/cls_ApdComPort.h"
 #include "device/cls_Model.h"
 #include "device/dm_IF_ComPort.h"
 #include "log/cls_Log.h"
+
+#include <QScopeGuard>
+
+#include <cstdio>
 
 namespace {
 
@@ -13,9 +19,18 @@ namespace {
 // held back by flow control cannot keep a scheduled run alive.
 constexpr int kDrainTimeoutMs = 1000;
 
-void DrainCommand() {
-    if (mod_IF_ComPort != nullptr)
-        mod_IF_ComPort->ApdComPort1->DrainOutput(kDrainTimeoutMs);
+bool DrainCommand() {
+    return mod_IF_ComPort != nullptr && mod_IF_ComPort->ApdComPort1->DrainOutput(kDrainTimeoutMs);
+}
+
+QString SendFailedText() {
+    return QStringLiteral("（COM）コマンド送信失敗");
+}
+
+void SayOnStandardError(const QString& text) {
+    const QByteArray line = QStringLiteral("InCycler: %1\n").arg(text).toUtf8();
+    std::fwrite(line.constData(), 1, line.size(), stderr);
+    std::fflush(stderr);
 }
 
 } // namespace
@@ -28,11 +43,23 @@ void TFormMain::DoProcess_ByParamStr() {
             f_Log->OutputLogString(TLog::TypeError(),
                                    QStringLiteral("TFormMain_DoProcess_ByParamStr"),
                                    result.errorText);
+        if (result.endsProcess) {
+            // A command the run could never carry out: recorded, and the process ends
+            // without its window, as every other one-shot run does.
+            SayOnStandardError(QStringLiteral("the RSX-24Q has no power commands (see "
+                                              "InCycler.log); nothing was sent"));
+            f_ShowAtStart = false;
+            f_ExitCode = 2;
+            f_DoExit = true;
+        }
         return;
     }
     // The data module does not exist yet: the run waits for the message loop.
     f_ShowAtStart = false;
-    tmr_StartupProcess_ForCmdLineParams->SetEnabled(true);
+    f_CmdLineStage = TCmdLineStage::Waiting;
+    // An exit asked for during the start-up's log trim: the run never starts.
+    if (!f_DoExit)
+        tmr_StartupProcess_ForCmdLineParams->SetEnabled(true);
 }
 
 void TFormMain::tmr_StartupProcess_ForCmdLineParamsTimer() {
@@ -47,42 +74,56 @@ void TFormMain::StartupProcess_ForCmdLineParams() {
     const QString proc = QStringLiteral("TFormMain_StartupProcess_ForCmdLineParams");
     // Whatever happens on the way, the run ends the process, and only the success record
     // earns status 0: an error escaping from here must not leave a hidden window running.
+    f_CmdLineStage = TCmdLineStage::Running;
     f_ExitCode = 1;
-    struct TEndRun {
-        TFormMain* form;
-        ~TEndRun() { form->ppm_ExitClick(); }
-    } endRun{this};
+    const auto endRun = qScopeGuard([this] { ppm_ExitClick(); });
 
     ReplaceModel(nullptr);
-    if (mod_IF_ComPort == nullptr || !mod_IF_ComPort->OpenComPort(f_CmdLineParams.ComPortNum)) {
+    const bool opened =
+        mod_IF_ComPort != nullptr && mod_IF_ComPort->OpenComPort(f_CmdLineParams.ComPortNum);
+    // The port-choice dialog lets events through: a signal handled there ends the run
+    // before anything is sent, and the port's failure to open is then no failure of its own.
+    if (f_ExitSignal != 0)
+        return;
+    f_CmdLineStage = TCmdLineStage::Decided;
+    if (!opened) {
         f_Log->OutputLogString(TLog::TypeError(), proc, QStringLiteral("（COM）COMポートOPEN失敗"));
         return;
     }
 
+    // The frame is handed over in one go, before the sending lets any event through, so
+    // a signal can no longer stop it from here; it has left the port when the drain ends.
+    bool sent = false;
     const bool power = f_CmdLineParams.CmdNameStr == QLatin1String("pwr");
     if (f_CmdLineParams.ModelStr == QLatin1String("rsx24p")) {
         ReplaceModel(new TRsx24p);
         if (power && f_CmdLineParams.PowerFlag) {
-            f_Model->PowerOn();
-            DrainCommand();
+            sent = f_Model->PowerOn() && DrainCommand();
         } else if (power) {
-            f_Model->PowerOff();
+            sent = f_Model->PowerOff() && DrainCommand();
             // Closing discards what has not left the port yet.
-            DrainCommand();
             mod_IF_ComPort->CloseComPort();
         } else {
-            f_Model->SetInputSourceNum(f_CmdLineParams.InputSourceNum);
-            DrainCommand();
+            sent = f_Model->SetInputSourceNum(f_CmdLineParams.InputSourceNum) && DrainCommand();
         }
     } else if (f_CmdLineParams.ModelStr == QLatin1String("rsx24q")) {
         ReplaceModel(new TRsx24q);
         // The parse lets no power command through for this model.
-        if (!power) {
-            f_Model->SetInputSourceNum(f_CmdLineParams.InputSourceNum);
-            DrainCommand();
-        }
+        if (!power)
+            sent = f_Model->SetInputSourceNum(f_CmdLineParams.InputSourceNum) && DrainCommand();
     }
-    // The record says the command was handed to the line; the device is not asked.
+    if (!sent) {
+        // Held back by the line (CTS low), or the device went away: the command did not
+        // reach the switcher, and the close has thrown away what was still queued.
+        SayOnStandardError(QStringLiteral("%1: the command did not leave the port within %2 s "
+                                          "(is the switcher on and the cable's CTS line "
+                                          "connected?); nothing was sent")
+                               .arg(PortMap::PortName(f_CmdLineParams.ComPortNum))
+                               .arg(kDrainTimeoutMs / 1000));
+        f_Log->OutputLogString(TLog::TypeError(), proc, SendFailedText());
+        return;
+    }
+    // The record says the command left for the line; the device is not asked.
     f_Log->OutputLogString(TLog::TypeInfo(), proc, QStringLiteral("（引数）引数実行成功"));
     f_ExitCode = 0;
 }

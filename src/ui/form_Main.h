@@ -47,8 +47,10 @@ public:
     void TrayIcon1Click();
     void FormShow();
     void ShowProcess();
-    // Ends the process as the tray's exit does (signals, end of the session).
-    void RequestExit();
+    // Ends the process as the tray's exit does (signals, end of the session). A one-shot run
+    // whose command has not gone out yet is abandoned, and the process ends with 128 + the
+    // signal's number; once the command is on its way, the run ends the process itself.
+    void RequestExit(int signal = 0);
 
     // The arguments a one-shot run is parsed from; the process's own by default.
     void SetArguments(const QStringList& arguments) {
@@ -60,8 +62,7 @@ public:
     bool Destroying() const { return f_Destroying; }
     bool DoExit() const { return f_DoExit; }
     // The status the process ends with.
-    int ExitCode() const { return f_ExitCode; }
-    void SetExitCode(int code) { f_ExitCode = code; }
+    int ExitStatus() const;
 
     // --- layout (ui/) ---
     void cmb_ModelChange();
@@ -186,7 +187,12 @@ private:
     bool f_ShowAtStart = true;
     bool f_Destroying = false;
     bool f_Visible = false; // hidden-to-visible transitions run FormShow
+    // How far a one-shot run has come: a signal may stop it only before its command is handed
+    // to the port (or its failure is known); from then on the run ends with its own outcome.
+    enum class TCmdLineStage { None, Waiting, Running, Decided };
+    TCmdLineStage f_CmdLineStage = TCmdLineStage::None;
     int f_ExitCode = 0;
+    int f_ExitSignal = 0; // the signal that asked the process to end, if any
     // Counts Stop clicks, so that Start can tell a Stop handled while its commands were written.
     unsigned f_StopClicks = 0;
 };

@@ -12,8 +12,8 @@ class TestCmdLineForm : public QObject {
     Q_OBJECT
 
 private slots:
-    void RefusedCommandLineStartsTheWindow_data();
-    void RefusedCommandLineStartsTheWindow();
+    void RefusedCommandLine_data();
+    void RefusedCommandLine();
     void AcceptedCommandLineWaitsHiddenForTheTimer();
     void TickDoesNothingOnceShutdownHasBegun();
 };
@@ -27,33 +27,42 @@ AppRig::Options WithArguments(const QStringList& arguments) {
 }
 } // namespace
 
-void TestCmdLineForm::RefusedCommandLineStartsTheWindow_data() {
+void TestCmdLineForm::RefusedCommandLine_data() {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("record"); // the last field; empty: none
     QTest::addColumn<int>("comPortNum");
     QTest::addColumn<QString>("modelStr");
+    QTest::addColumn<bool>("startsWindow"); // false: the process ends, with status 2
 
     QTest::newRow("bad port") << QStringList{"/com3", "/rsx24p", "/in2"}
-                              << QStringLiteral("（引数）第一引数不正") << 0 << QString();
+                              << QStringLiteral("（引数）第一引数不正") << 0 << QString() << true;
     QTest::newRow("bad model") << QStringList{"/com05", "/rsx24x", "/in2"}
-                               << QStringLiteral("（引数）第二引数不正") << 5 << QString();
-    QTest::newRow("bad command") << QStringList{"/com05", "/rsx24q", "/pwr1"}
+                               << QStringLiteral("（引数）第二引数不正") << 5 << QString() << true;
+    QTest::newRow("bad command") << QStringList{"/com05", "/rsx24p", "/pwr2"}
                                  << QStringLiteral("（引数）第三引数不正") << 5
-                                 << QStringLiteral("rsx24q");
+                                 << QStringLiteral("rsx24p") << true;
+    // A run the program knows but cannot carry out ends like every other run.
+    QTest::newRow("power on model B")
+        << QStringList{"/com05", "/rsx24q", "/pwr1"} << QStringLiteral("（引数）第三引数不正") << 5
+        << QStringLiteral("rsx24q") << false;
     QTest::newRow("not a digit") << QStringList{"/com05", "/rsx24p", "/inX"} << QString() << 5
-                                 << QStringLiteral("rsx24p");
+                                 << QStringLiteral("rsx24p") << true;
     QTest::newRow("two arguments")
-        << QStringList{"/com05", "/rsx24p"} << QString() << 0 << QString();
+        << QStringList{"/com05", "/rsx24p"} << QString() << 0 << QString() << true;
 }
 
-void TestCmdLineForm::RefusedCommandLineStartsTheWindow() {
+void TestCmdLineForm::RefusedCommandLine() {
     QFETCH(QStringList, arguments);
     QFETCH(QString, record);
     QFETCH(int, comPortNum);
     QFETCH(QString, modelStr);
+    QFETCH(bool, startsWindow);
     AppRig rig(WithArguments(arguments));
 
-    QVERIFY(rig.Form()->ShowAtStart());
+    QCOMPARE(rig.Form()->ShowAtStart(), startsWindow);
+    QCOMPARE(rig.Form()->DoExit(), !startsWindow);
+    if (!startsWindow)
+        QCOMPARE(rig.Form()->ExitStatus(), 2);
     QVERIFY(!rig.Form()->tmr_StartupProcess_ForCmdLineParams->Enabled());
     // What was read before the refusal stays.
     QCOMPARE(rig.Form()->CmdLineParams().ComPortNum, comPortNum);
