@@ -174,6 +174,7 @@ private:
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("incycler-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(INCYCLER_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -181,6 +182,7 @@ int main(int argc, char** argv) {
             "A virtual InCycler switcher on a pseudo-terminal, linked as <port-dir>/COM<n>.\n\n") +
         QString::fromLatin1(kControlHelp));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption modelOpt(QStringLiteral("model"),
                                       QStringLiteral("Switcher model: A (RSX-24P) or B (RSX-24Q)."),
                                       QStringLiteral("A|B"), QStringLiteral("A"));

@@ -3,10 +3,13 @@
 #include "Application.h"
 #include "ErrorReport.h"
 #include "ExitSignals.h"
+#include "Usage.h"
 #include "common/Platform.h"
 #include "device/dm_IF_ComPort.h"
+#include "log/cls_Log.h"
 #include "ui/form_Main.h"
 
+#include <QDir>
 #include <QScreen>
 #include <QSessionManager>
 
@@ -32,6 +35,42 @@ void SayOnStandardError(const QString& text) {
     const QByteArray line = QStringLiteral("InCycler: %1\n").arg(text).toUtf8();
     std::fwrite(line.constData(), 1, line.size(), stderr);
     std::fflush(stderr);
+}
+
+void SayOnStandardOutput(const QString& text) {
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, bytes.size(), stdout);
+    std::fflush(stdout);
+}
+
+QtMessageHandler g_qtHandler = nullptr;
+// While the application object tries the platforms of our own fallback list: that one of
+// them cannot be used is expected, and what it means is said in our own words afterwards.
+bool g_probingPlatforms = false;
+
+// Qt's own notes pass through, but for two that are expected where scheduled runs live:
+// under cron or a systemd service there is no runtime directory, and Qt says so at every
+// start; with a display that cannot be reached, the platforms tried before offscreen fail.
+// Neither changes what the program does, and cron would mail both.
+void PassQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type == QtWarningMsg &&
+        message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")))
+        return;
+    if (g_probingPlatforms && context.category != nullptr &&
+        std::strncmp(context.category, "qt.qpa.", 7) == 0)
+        return;
+    g_qtHandler(type, context, message);
+}
+
+// Whether Qt could load a Wayland platform plugin from any of its plugin directories.
+bool WaylandPluginInstalled() {
+    for (const QString& directory : QCoreApplication::libraryPaths()) {
+        if (!QDir(directory + QStringLiteral("/platforms"))
+                 .entryList({QStringLiteral("libqwayland*.so")}, QDir::Files)
+                 .isEmpty())
+            return true;
+    }
+    return false;
 }
 
 // A one-shot run that a signal stopped says so: its status alone (128 + the signal) is easy
@@ -64,6 +103,24 @@ int RunInCycler(int argc, char** argv) {
     static int qtArgc = 1;
     static char* qtArgv[] = {argv[0], nullptr};
 
+    switch (Usage::Requested(arguments)) {
+    case Usage::TRequest::Help:
+        SayOnStandardOutput(Usage::HelpText(TLog::DefaultPath()));
+        return 0;
+    case Usage::TRequest::Version:
+        SayOnStandardOutput(Usage::VersionText());
+        return 0;
+    case Usage::TRequest::None:
+        break;
+    }
+
+    g_qtHandler = qInstallMessageHandler(PassQtMessage);
+    // Without a session bus, libdbus would start one for the X display on first use and
+    // leave it running after the process has ended, once per scheduled run. Nothing here
+    // needs a bus that nobody else is on.
+    if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
+
     // A log that cannot take a record must not kill the process (SIGXFSZ under a file-size
     // limit): the append fails and is retried and reported as the log's rules say.
     std::signal(SIGXFSZ, SIG_IGN);
@@ -81,15 +138,24 @@ int RunInCycler(int argc, char** argv) {
             qputenv("QT_QPA_PLATFORM", "offscreen");
     }
 
+    g_probingPlatforms = !explicitPlatform;
     TInCyclerApplication app(qtArgc, qtArgv);
+    g_probingPlatforms = false;
+    // Docks and task bars match the window to its desktop entry by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("incycler"));
     const QString platform = QGuiApplication::platformName();
     // Nobody can see a window or answer a dialog on these, whoever chose them.
     const bool headless =
         platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
     Platform::SetHeadless(headless);
     if (headless && !explicitPlatform && !commandLineRun) {
-        SayOnStandardError(QStringLiteral("no display can be reached (DISPLAY and "
-                                          "WAYLAND_DISPLAY); the window cannot be shown"));
+        if (EnvSet("WAYLAND_DISPLAY") && !EnvSet("DISPLAY") && !WaylandPluginInstalled())
+            SayOnStandardError(QStringLiteral(
+                "WAYLAND_DISPLAY is set, but Qt's Wayland platform plugin is not installed "
+                "(Debian package qt6-wayland); the window cannot be shown"));
+        else
+            SayOnStandardError(QStringLiteral("no display can be reached (DISPLAY and "
+                                              "WAYLAND_DISPLAY); the window cannot be shown"));
         return 2;
     }
 

@@ -458,10 +458,14 @@ void TLog::SetDirectoryOverride(const QString& directory) {
     g_directoryOverride = directory;
 }
 
-void TLog::Init() {
+QString TLog::DefaultPath() {
     const QString directory =
         g_directoryOverride.isEmpty() ? ExecutableDirectory() : g_directoryOverride;
-    f_FileFullPath = QDir(directory).absoluteFilePath(QStringLiteral("InCycler.log"));
+    return QDir(directory).absoluteFilePath(QStringLiteral("InCycler.log"));
+}
+
+void TLog::Init() {
+    f_FileFullPath = DefaultPath();
     CreateIfMissing(f_FileFullPath);
     TrimLogFile();
 }

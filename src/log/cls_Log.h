@@ -75,6 +75,8 @@ public:
     void OutputLogString(const QString& a_Type, const QString& a_Proc, const QString& a_LogValue);
 
     QString FileFullPath() const { return f_FileFullPath; }
+    // The path Init fixes: InCycler.log beside the executable, links resolved.
+    static QString DefaultPath();
 
     // Where later Init calls put the file; an empty path means the executable's directory.
     // For tests that must not write beside the test binary.

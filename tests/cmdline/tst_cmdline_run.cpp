@@ -12,6 +12,7 @@
 #include <QScopeGuard>
 #include <QSerialPort>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -101,6 +102,10 @@ private slots:
     void HostileLogFile_data();
     void HostileLogFile();
     void FullDiskLeavesTheLogWhole();
+    void HelpAndVersion_data();
+    void HelpAndVersion();
+    void QuietInCronsEnvironment_data();
+    void QuietInCronsEnvironment();
 
 private:
     struct RunResult {
@@ -120,6 +125,8 @@ private:
         QStringList shellWrap; // e.g. {"sh", "-c", "ulimit -f 1; exec \"$0\" \"$@\""}
     };
     bool Run(const QStringList& arguments, RunResult* result, const RunOptions& options = {});
+    // Standard output of the last Run.
+    QByteArray m_standardOutput;
     QString LogPath() const { return m_exeDir.filePath(QStringLiteral("InCycler.log")); }
     // Each record's six fields.
     QList<QStringList> LogRecords() const;
@@ -197,6 +204,7 @@ bool TestCmdLineRun::Run(const QStringList& arguments, RunResult* result,
     result->exitCode = process.exitCode();
     result->exitStatus = process.exitStatus();
     result->standardError = process.readAllStandardError();
+    m_standardOutput = process.readAllStandardOutput();
     return true;
 }
 
@@ -597,6 +605,61 @@ void TestCmdLineRun::FullDiskLeavesTheLogWhole() {
     const QList<QByteArray> own = OwnLines(run.standardError);
     QVERIFY2(own.size() == 1 && own.first().contains(qt_error_string(ENOSPC).toUtf8()),
              run.standardError.constData());
+}
+
+void TestCmdLineRun::HelpAndVersion_data() {
+    QTest::addColumn<QString>("argument");
+    QTest::addColumn<QByteArray>("says");
+    QTest::newRow("--help") << "--help" << QFile::encodeName(LogPath());
+    QTest::newRow("-h") << "-h" << QByteArray("INCYCLER_PORT_DIR");
+    QTest::newRow("--version") << "--version" << QByteArray("InCycler 1.0.0\n");
+    QTest::newRow("-V") << "-V" << QByteArray("InCycler 1.0.0\n");
+}
+
+void TestCmdLineRun::HelpAndVersion() {
+    QFETCH(QString, argument);
+    QFETCH(QByteArray, says);
+    RunResult run;
+    QVERIFY(Run({argument}, &run));
+    QCOMPARE(run.exitStatus, QProcess::NormalExit);
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(m_standardOutput.contains(says), m_standardOutput.constData());
+    QCOMPARE(run.standardError, QByteArray());
+    QVERIFY(!QFileInfo::exists(LogPath())); // not even an empty log
+}
+
+void TestCmdLineRun::QuietInCronsEnvironment_data() {
+    QTest::addColumn<bool>("xDisplay"); // an X display, but no session bus
+    QTest::newRow("no display") << false;
+    QTest::newRow("X display, no session bus") << true;
+}
+
+void TestCmdLineRun::QuietInCronsEnvironment() {
+    QFETCH(bool, xDisplay);
+    if (xDisplay && QStandardPaths::findExecutable(QStringLiteral("xvfb-run")).isEmpty())
+        QSKIP("needs xvfb-run");
+    StartSwitcher(VirtualSwitcher::Model::A);
+    // As cron starts a job: hardly any environment, no runtime directory, no session bus.
+    QTemporaryDir home;
+    const QString cron = QStringLiteral("exec env -i PATH=/usr/bin:/bin HOME=%1 "
+                                        "INCYCLER_PORT_DIR=%2 %3 \"$0\" \"$@\"")
+                             .arg(home.path(), m_portDir.path(),
+                                  xDisplay ? QStringLiteral("DISPLAY=\"$DISPLAY\" "
+                                                            "XAUTHORITY=\"$XAUTHORITY\"")
+                                           : QString());
+    RunOptions options;
+    options.shellWrap = {"sh", "-c", cron};
+    if (xDisplay)
+        options.shellWrap = QStringList{"xvfb-run", "-a"} + options.shellWrap;
+
+    RunResult run;
+    QVERIFY(Run({"/com03", "/rsx24p", "/in2"}, &run, options));
+    QCOMPARE(run.exitCode, 0);
+    // Nothing for cron to mail, and no bus started on the display's behalf and left behind.
+    QCOMPARE(run.standardError, QByteArray());
+    QCOMPARE(m_standardOutput, QByteArray());
+    QVERIFY(!QFileInfo::exists(home.filePath(QStringLiteral(".dbus"))));
+    QCOMPARE(ReceivedAfterExit(Framed("SRC2")), Framed("SRC2"));
 }
 
 QTEST_GUILESS_MAIN(TestCmdLineRun)

@@ -172,6 +172,13 @@ private slots:
                                 << QByteArray("--inject");
     }
 
+    void printsItsVersion() {
+        SimProcess sim({"--version"});
+        QVERIFY(sim.Finish());
+        QCOMPARE(sim.process.exitCode(), 0);
+        QCOMPARE(sim.out, QByteArray("incycler-sim 1.0.0\n"));
+    }
+
     void rejectsBadUsage() {
         QFETCH(QStringList, args);
         QFETCH(QByteArray, message);
