@@ -6,6 +6,8 @@
 #   /usr/bin/incycler-sim -> /opt/incycler/incycler-sim
 #   /usr/share/applications/incycler.desktop
 #   /usr/share/icons/hicolor/scalable/apps/incycler.svg
+#   /usr/share/icons/hicolor/<n>x<n>/apps/incycler.png   n = 16 ... 256, rendered from the SVG
+#   /usr/share/metainfo/<AppStream id>.metainfo.xml      for software centres
 #   /usr/share/man/man1/InCycler.1.gz, incycler-sim.1.gz
 #   /usr/share/doc/incycler/examples/incycler-autostart.desktop
 #
@@ -50,6 +52,43 @@ install(FILES "${PROJECT_SOURCE_DIR}/data/incycler.desktop"
         DESTINATION "${_incycler_share}/applications")
 install(FILES "${PROJECT_SOURCE_DIR}/data/incycler.svg"
         DESTINATION "${_incycler_share}/icons/hicolor/scalable/apps")
+
+# Menus, panels and software centres that take no SVG want PNGs in the usual sizes. They are
+# rendered here rather than kept in the tree, so that they cannot drift from the SVG.
+find_program(INCYCLER_RSVG_CONVERT rsvg-convert)
+if(INCYCLER_RSVG_CONVERT)
+    set(_incycler_png_files)
+    foreach(_size 16 22 24 32 48 64 128 256)
+        set(_out "${PROJECT_BINARY_DIR}/icons/${_size}x${_size}/incycler.png")
+        add_custom_command(
+            OUTPUT "${_out}"
+            COMMAND ${CMAKE_COMMAND} -E make_directory "${PROJECT_BINARY_DIR}/icons/${_size}x${_size}"
+            COMMAND "${INCYCLER_RSVG_CONVERT}" -w ${_size} -h ${_size} -o "${_out}"
+                    "${PROJECT_SOURCE_DIR}/data/incycler.svg"
+            DEPENDS "${PROJECT_SOURCE_DIR}/data/incycler.svg"
+            COMMENT "Rendering the ${_size}x${_size} icon"
+            VERBATIM)
+        list(APPEND _incycler_png_files "${_out}")
+        install(FILES "${_out}" DESTINATION "${_incycler_share}/icons/hicolor/${_size}x${_size}/apps")
+    endforeach()
+    add_custom_target(incycler_icons ALL DEPENDS ${_incycler_png_files})
+else()
+    message(STATUS "rsvg-convert (librsvg2-bin) not found: no PNG icons; the SVG alone is installed")
+endif()
+
+# AppStream metadata; the release it names is the changelog's newest (cmake/Changelog.cmake).
+# The id is the reverse of the project's domain (that of the maintainer address) and the name;
+# software centres track the program by it, so it must not change once released.
+include("${CMAKE_CURRENT_LIST_DIR}/Changelog.cmake")
+set(INCYCLER_APPSTREAM_ID "example.c_seed_3c975f79.incycler")
+set(INCYCLER_SCREENSHOT_URL
+    "https://c-seed-3c975f79.example/incycler/raw/main/docs/screenshot.png"
+    CACHE STRING "Web address of docs/screenshot.png as published, for the AppStream metadata")
+configure_file("${PROJECT_SOURCE_DIR}/data/incycler.metainfo.xml.in"
+               "${PROJECT_BINARY_DIR}/${INCYCLER_APPSTREAM_ID}.metainfo.xml" @ONLY)
+install(FILES "${PROJECT_BINARY_DIR}/${INCYCLER_APPSTREAM_ID}.metainfo.xml"
+        DESTINATION "${_incycler_share}/metainfo")
+
 install(FILES "${PROJECT_SOURCE_DIR}/data/incycler-autostart.desktop"
         DESTINATION "${_incycler_share}/doc/incycler/examples")
 

@@ -37,25 +37,65 @@ without a window, for use from cron or systemd timers.
 The package also holds incycler-sim, a virtual switcher on a
 pseudo-terminal for trying the program without the hardware.")
 
-# Qt 6.4 runtime; the offscreen and xcb platform plugins come from qt6-qpa-plugins, the SVG icon
-# engine from libqt6svg6. dpkg-shlibdeps (dpkg-dev) adds the C and C++ libraries when present.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6serialport6 (>= 6.4), libqt6svg6 (>= 6.4), qt6-qpa-plugins (>= 6.4)")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk")
+# dpkg-shlibdeps (dpkg-dev) finds the libraries the programs link: Qt, C and C++. Listed here is
+# only what Qt loads at run time: the platform plugins (xcb, offscreen), the SVG icon engine,
+# and a Japanese font, without which every label is a row of boxes.
+set(_incycler_depends
+    "qt6-qpa-plugins (>= 6.4)" "libqt6svg6 (>= 6.4)"
+    "fonts-noto-cjk | fonts-ipafont-gothic | fonts-vlgothic")
+# What the programs use when present; none so far.
+set(_incycler_recommends)
 find_program(INCYCLER_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(INCYCLER_DPKG_SHLIBDEPS)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+else()
+    message(STATUS "dpkg-shlibdeps (dpkg-dev) not found: the package lists the Qt libraries by hand")
+    list(PREPEND _incycler_depends "libqt6core6 (>= 6.4)" "libqt6gui6 (>= 6.4)"
+         "libqt6widgets6 (>= 6.4)" "libqt6serialport6 (>= 6.4)")
+endif()
+list(JOIN _incycler_depends ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
+if(_incycler_recommends)
+    list(JOIN _incycler_recommends ", " CPACK_DEBIAN_PACKAGE_RECOMMENDS)
 endif()
 
-# postinst creates the log, group dialout, mode 0664; postrm removes it on purge.
-foreach(_script postinst postrm)
+# Debian's own files for the package. The version has no Debian revision (a native package), so
+# lintian looks for the changelog as changelog.gz.
+set(_incycler_doc "${INCYCLER_SYSTEM_PREFIX}/share/doc/incycler")
+install(FILES "${PROJECT_SOURCE_DIR}/cmake/debian/copyright" DESTINATION "${_incycler_doc}")
+set(_changelog_gz "${PROJECT_BINARY_DIR}/debian/changelog.gz")
+add_custom_command(
+    OUTPUT "${_changelog_gz}"
+    COMMAND ${CMAKE_COMMAND} -E make_directory "${PROJECT_BINARY_DIR}/debian"
+    COMMAND ${CMAKE_COMMAND} -E copy "${PROJECT_SOURCE_DIR}/cmake/debian/changelog"
+            "${PROJECT_BINARY_DIR}/debian/changelog"
+    COMMAND gzip -9 -n -f "${PROJECT_BINARY_DIR}/debian/changelog"
+    DEPENDS "${PROJECT_SOURCE_DIR}/cmake/debian/changelog"
+    COMMENT "Compressing the changelog"
+    VERBATIM)
+add_custom_target(incycler_changelog ALL DEPENDS "${_changelog_gz}")
+install(FILES "${_changelog_gz}" DESTINATION "${_incycler_doc}")
+install(FILES "${PROJECT_SOURCE_DIR}/cmake/debian/lintian-overrides"
+        DESTINATION "${INCYCLER_SYSTEM_PREFIX}/share/lintian/overrides" RENAME incycler)
+
+# The operation log lives in INCYCLER_LOG_DIR, linked from the program's directory (postinst).
+set(INCYCLER_LOG_DIR "/var/opt/incycler" CACHE PATH "Directory of the packaged operation log")
+get_filename_component(INCYCLER_INSTALL_PARENT "${INCYCLER_INSTALL_DIR}" DIRECTORY)
+# preinst makes sure the program directory's parent exists, postinst creates the log and its
+# link, postrm removes them on purge.
+foreach(_script preinst postinst postrm)
     configure_file("${PROJECT_SOURCE_DIR}/cmake/debian/${_script}.in"
                    "${PROJECT_BINARY_DIR}/debian/${_script}" @ONLY
                    FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
                                     WORLD_READ WORLD_EXECUTE)
 endforeach()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
-    "${PROJECT_BINARY_DIR}/debian/postinst;${PROJECT_BINARY_DIR}/debian/postrm")
+    "${PROJECT_BINARY_DIR}/debian/preinst;${PROJECT_BINARY_DIR}/debian/postinst;${PROJECT_BINARY_DIR}/debian/postrm")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
+
+# CPack lists every parent directory of the files, and so /opt as the package's own: a purge
+# would then try to remove /opt. The step after packing takes that one entry out again.
+set(CPACK_DEBIAN_COMPRESSION_TYPE "gzip")
+set(CPACK_INCYCLER_UNOWNED_DIR ".${INCYCLER_INSTALL_PARENT}/")
+set(CPACK_POST_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/cmake/debian/DisownDirectory.cmake")
 
 include(CPack)

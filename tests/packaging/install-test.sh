@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
-# Installs the Debian package on this machine, checks its files, runs the installed InCycler
-# against the installed incycler-sim without a display, then removes and purges the package and
-# checks that nothing is left. Needs root and dpkg: meant for a disposable CI machine or container.
+# Checks the Debian package with lintian, installs it on this machine, checks its files, the
+# hardening of its programs and its AppStream metadata, runs the installed InCycler against the
+# installed incycler-sim without a display, then removes and purges the package and checks that
+# nothing is left. Then installs it again over what an earlier version left (a regular log file
+# beside the program) and checks that the log is moved with its content, owner, group and mode.
+# Needs root and dpkg: meant for a disposable CI machine or container. Installs the checking
+# tools it lacks (lintian, devscripts, appstream, desktop-file-utils).
 #
 #   tests/packaging/install-test.sh               builds the package with scripts/package
 #   INCYCLER_DEB=path/to.deb tests/packaging/install-test.sh   uses a package built before
+#   INCYCLER_OLD_DEB=path/to/earlier.deb ...      upgrades from that package, not a made-up layout
 #
 # Refuses to run when the package incycler is already installed, since the test purges it (and
-# with it /opt/incycler/InCycler.log).
+# with it the log).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -34,8 +39,14 @@ if dpkg-query -W -f='${Status}' incycler 2>/dev/null | grep -q "installed"; then
     fail "the package incycler is already installed; purge it first (dpkg -P incycler)"
 fi
 
+scripts/install-deps lintian devscripts appstream desktop-file-utils
+
 app_dir=/opt/incycler
-log=$app_dir/InCycler.log
+log_link=$app_dir/InCycler.log
+log_dir=/var/opt/incycler
+log=$log_dir/InCycler.log
+icon_sizes=(16 22 24 32 48 64 128 256)
+metainfo=/usr/share/metainfo/example.c_seed_3c975f79.incycler.metainfo.xml
 files=(
     "$app_dir/InCycler"
     "$app_dir/incycler-sim"
@@ -44,7 +55,14 @@ files=(
     /usr/share/man/man1/InCycler.1.gz
     /usr/share/man/man1/incycler-sim.1.gz
     /usr/share/doc/incycler/examples/incycler-autostart.desktop
+    /usr/share/doc/incycler/copyright
+    /usr/share/doc/incycler/changelog.gz
+    /usr/share/lintian/overrides/incycler
+    "$metainfo"
 )
+for size in "${icon_sizes[@]}"; do
+    files+=("/usr/share/icons/hicolor/${size}x${size}/apps/incycler.png")
+done
 links=(/usr/bin/InCycler /usr/bin/incycler-sim)
 
 tmp=$(mktemp -d)
@@ -72,8 +90,28 @@ else
     deb=$(tail -n 1 "$tmp/package.out")
 fi
 [ -f "$deb" ] || fail "no package file at '$deb'"
-note "installing $deb"
 
+# lintian as an ordinary user, as it asks; its exit status counts every error and warning that
+# the package's overrides do not explain.
+chmod 0711 "$tmp"
+mkdir -m 0755 "$tmp/lintian"
+cp "$deb" "$tmp/lintian/"
+(cd / && runuser -u nobody -- env HOME="$tmp/lintian" TMPDIR="$tmp/lintian" \
+    lintian --fail-on error,warning "$tmp/lintian/$(basename "$deb")") >"$tmp/lintian.out" 2>&1 ||
+    fail "lintian reports errors or warnings: $(cat "$tmp/lintian.out")"
+note "lintian: no errors, no warnings"
+
+# Every package in Depends once (dpkg-shlibdeps adds the linked libraries), a Japanese font among
+# them, and no entry for /opt itself, which is the system's.
+depends=$(dpkg-deb -f "$deb" Depends)
+twice=$(tr ',|' '\n\n' <<<"$depends" | sed -E 's/^ *//; s/[ (].*//' | sort | uniq -d)
+[ -z "$twice" ] || fail "Depends names these more than once: $twice (Depends: $depends)"
+grep -Eq '(^|, )fonts-noto-cjk \| fonts-ipafont-gothic \| fonts-vlgothic(,|$)' <<<"$depends" ||
+    fail "Depends lacks 'fonts-noto-cjk | fonts-ipafont-gothic | fonts-vlgothic': $depends"
+! dpkg-deb -c "$deb" | grep -q ' \./opt/$' || fail "the package lists ./opt/ as its own"
+note "Depends: each package once, with a Japanese font; /opt not the package's"
+
+note "installing $deb"
 installed=1
 dpkg -i "$deb" || fail "dpkg -i $deb failed (missing dependencies? see above)"
 dpkg-query -W -f='${Status}' incycler | grep -q "install ok installed" ||
@@ -89,14 +127,28 @@ for l in "${links[@]}"; do
     target=$(readlink "$l")
     [ "$target" = "$app_dir/$(basename "$l")" ] || fail "$l points to '$target', not $app_dir/$(basename "$l")"
 done
-[ -f "$log" ] || fail "$log was not created by the package's postinst"
+# The PNG's header holds its width and height as two 32-bit big-endian numbers.
+for size in "${icon_sizes[@]}"; do
+    png=/usr/share/icons/hicolor/${size}x${size}/apps/incycler.png
+    read -r w0 w1 w2 w3 h0 h1 h2 h3 < <(od -An -tu1 -j16 -N8 "$png")
+    width=$(((w0 << 24) | (w1 << 16) | (w2 << 8) | w3))
+    height=$(((h0 << 24) | (h1 << 16) | (h2 << 8) | h3))
+    [ "$width $height" = "$size $size" ] || fail "$png is ${width}x${height}, not ${size}x${size}"
+done
+[ -L "$log_link" ] || fail "$log_link is not a symbolic link"
+[ "$(readlink "$log_link")" = "$log" ] || fail "$log_link points to '$(readlink "$log_link")', not $log"
+[ -f "$log" ] && [ ! -L "$log" ] || fail "$log was not created by the package's postinst"
 perm=$(stat -c '%U:%G %a' "$log")
 [ "$perm" = "root:dialout 664" ] || fail "$log is '$perm', not 'root:dialout 664'"
-if command -v desktop-file-validate >/dev/null; then
-    desktop-file-validate /usr/share/applications/incycler.desktop ||
-        fail "the installed desktop entry does not validate"
-fi
-note "files in place"
+! dpkg -L incycler | grep -qx /opt || fail "dpkg lists /opt as the package's"
+desktop-file-validate /usr/share/applications/incycler.desktop ||
+    fail "the installed desktop entry does not validate"
+appstreamcli validate --no-net "$metainfo" >"$tmp/appstream.out" 2>&1 ||
+    fail "appstreamcli validate --no-net refuses $metainfo: $(cat "$tmp/appstream.out")"
+# Debian 12 builds with the protector, _FORTIFY_SOURCE, RELRO and BIND_NOW, not with -fcf-protection.
+hardening-check --nocfprotection "$app_dir/InCycler" "$app_dir/incycler-sim" >"$tmp/hardening.out" ||
+    fail "hardening-check: $(cat "$tmp/hardening.out")"
+note "files in place; icons, desktop entry, AppStream metadata and hardening checked"
 
 # --- a command-line run against the virtual switcher, without a display -------------------
 # run_incycler ARGS...: runs the installed program headless; sets rc and pid (the program's pid).
@@ -151,27 +203,63 @@ has_record "$pid" エラー TFormMain_DoProcess_ByParamStr （引数）第二引
     fail "no record '（引数）第二引数不正' of pid $pid in $log"
 note "refused argument: exit 2, record written"
 
+# The program wrote through the link (has_record reads the file below /var) and left it a link.
+[ -L "$log_link" ] || fail "$log_link is no longer a symbolic link after the runs"
 perm=$(stat -c '%U:%G %a' "$log")
 [ "$perm" = "root:dialout 664" ] || fail "after the runs $log is '$perm', not 'root:dialout 664'"
+note "the runs wrote through $log_link into $log"
 
 kill "$sim_pid"
 wait "$sim_pid" || true
 sim_pid=""
 
 # --- removal and purge --------------------------------------------------------------------
-dpkg -r incycler || fail "dpkg -r incycler failed"
-for f in "${files[@]}" "${links[@]}"; do
-    [ ! -e "$f" ] && [ ! -L "$f" ] || fail "$f is still there after dpkg -r"
-done
-[ -f "$log" ] || fail "dpkg -r removed $log; only a purge should"
-note "removed; the log is kept"
+# remove_and_purge WHAT: removes the package, keeping the log, then purges it, leaving nothing.
+remove_and_purge() {
+    dpkg -r incycler || fail "dpkg -r incycler failed ($1)"
+    for f in "${files[@]}" "${links[@]}"; do
+        [ ! -e "$f" ] && [ ! -L "$f" ] || fail "$f is still there after dpkg -r ($1)"
+    done
+    [ -L "$log_link" ] && [ -f "$log" ] || fail "dpkg -r removed the log or its link; only a purge should ($1)"
+    note "removed; the log is kept ($1)"
 
-dpkg -P incycler || fail "dpkg -P incycler failed"
-installed=0
-[ ! -e "$log" ] || fail "$log is still there after dpkg -P"
-[ ! -e "$app_dir" ] || fail "$app_dir is still there after dpkg -P: $(ls -A "$app_dir")"
-if dpkg-query -W -f='${Status}' incycler 2>/dev/null | grep -q "installed"; then
-    fail "dpkg still lists incycler after the purge"
+    dpkg -P incycler >"$tmp/purge.out" 2>&1 || fail "dpkg -P incycler failed ($1): $(cat "$tmp/purge.out")"
+    installed=0
+    ! grep -i warning "$tmp/purge.out" || fail "dpkg -P warns ($1)"
+    for d in "$log_dir" "$app_dir"; do
+        [ ! -e "$d" ] || fail "$d is still there after dpkg -P ($1): $(ls -A "$d")"
+    done
+    if dpkg-query -W -f='${Status}' incycler 2>/dev/null | grep -q "installed"; then
+        fail "dpkg still lists incycler after the purge ($1)"
+    fi
+    note "purged; neither $log_dir nor $app_dir is left ($1)"
+}
+remove_and_purge "fresh install"
+
+# --- upgrade from a version that kept the log as a regular file beside the program --------
+if [ -n "${INCYCLER_OLD_DEB:-}" ]; then
+    note "installing the earlier package $INCYCLER_OLD_DEB"
+    installed=1
+    dpkg -i "$INCYCLER_OLD_DEB" || fail "dpkg -i $INCYCLER_OLD_DEB failed"
+else
+    note "making the layout an earlier version left: a regular $log_link"
+    mkdir -p "$app_dir"
 fi
-note "purged; nothing left"
+[ ! -L "$log_link" ] || fail "$log_link is a link before the upgrade: not an earlier layout"
+# Content, owner, group and mode unlike what postinst would give a new log.
+printf '2024/05/01,9:05:03.042,4312,情報,earlier,record\r\n' >>"$log_link"
+chown nobody:dialout "$log_link"
+chmod 0640 "$log_link"
+cp -p "$log_link" "$tmp/old.log"
+old_perm=$(stat -c '%U:%G %a' "$log_link")
+
+installed=1
+dpkg -i "$deb" || fail "dpkg -i $deb over the earlier layout failed"
+[ -L "$log_link" ] && [ "$(readlink "$log_link")" = "$log" ] ||
+    fail "after the upgrade $log_link is not a link to $log"
+cmp -s "$tmp/old.log" "$log" || fail "after the upgrade $log differs from the earlier log"
+perm=$(stat -c '%U:%G %a' "$log")
+[ "$perm" = "$old_perm" ] || fail "after the upgrade $log is '$perm', not '$old_perm' as before"
+note "upgrade: the log moved to $log with its content and '$perm'"
+remove_and_purge "upgrade"
 note "PASS"

@@ -1,0 +1,35 @@
+# The release history is cmake/debian/changelog, in Debian's format (the package ships it as its
+# changelog). Its newest entry must name the project's version; it gives
+#   INCYCLER_RELEASE_DATE   the date of that entry, yyyy-mm-dd (for the AppStream metadata)
+
+set(_changelog "${PROJECT_SOURCE_DIR}/cmake/debian/changelog")
+file(STRINGS "${_changelog}" _changelog_lines)
+list(GET _changelog_lines 0 _newest)
+if(NOT _newest MATCHES "^incycler \\(([^)]+)\\) ")
+    message(FATAL_ERROR "${_changelog} does not start with an entry 'incycler (<version>) ...'")
+endif()
+if(NOT CMAKE_MATCH_1 STREQUAL PROJECT_VERSION)
+    message(FATAL_ERROR "${_changelog}: the newest entry is ${CMAKE_MATCH_1} but the project is "
+                        "${PROJECT_VERSION}; add an entry for ${PROJECT_VERSION}")
+endif()
+
+# The newest entry ends with the first trailer line: " -- name <address>  Wed, 09 Dec 2026 ...".
+set(INCYCLER_RELEASE_DATE "")
+set(_months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
+foreach(_line IN LISTS _changelog_lines)
+    if(_line MATCHES "^ -- .*  [A-Z][a-z][a-z], ([0-9]?[0-9]) ([A-Z][a-z][a-z]) ([0-9][0-9][0-9][0-9]) ")
+        set(_day "${CMAKE_MATCH_1}")
+        set(_year "${CMAKE_MATCH_3}")
+        list(FIND _months "${CMAKE_MATCH_2}" _month)
+        if(_month GREATER_EQUAL 0)
+            math(EXPR _month "${_month} + 1")
+            string(REGEX REPLACE "^([0-9])$" "0\\1" _month "${_month}")
+            string(REGEX REPLACE "^([0-9])$" "0\\1" _day "${_day}")
+            set(INCYCLER_RELEASE_DATE "${_year}-${_month}-${_day}")
+        endif()
+        break()
+    endif()
+endforeach()
+if(NOT INCYCLER_RELEASE_DATE)
+    message(FATAL_ERROR "${_changelog}: the newest entry has no trailer line with a date")
+endif()
