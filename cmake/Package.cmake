@@ -43,8 +43,9 @@ pseudo-terminal for trying the program without the hardware.")
 set(_incycler_depends
     "qt6-qpa-plugins (>= 6.4)" "libqt6svg6 (>= 6.4)"
     "fonts-noto-cjk | fonts-ipafont-gothic | fonts-vlgothic")
-# What the programs use when present; none so far.
-set(_incycler_recommends)
+# What the programs use when present: Qt's Wayland platform plugin, for a Wayland desktop
+# without XWayland.
+set(_incycler_recommends "qt6-wayland (>= 6.4)")
 find_program(INCYCLER_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(INCYCLER_DPKG_SHLIBDEPS)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
