@@ -205,10 +205,10 @@ bool TestTimeWindow::StartRunningAt(QTime now) {
 void TestTimeWindow::stepBackWhileWaitingSendsNothingEarly() {
     TFormMain* form = m_rig->Form();
     VirtualSwitcher& sw = m_rig->Switcher();
-    QVERIFY(StartRunningAt(QTime(7, 59, 59)));
-    QVERIFY(form->tmr_RollSelectSource->Interval() <= 1000);
+    QVERIFY(StartRunningAt(QTime(7, 59, 58)));
+    QVERIFY(form->tmr_RollSelectSource->Interval() <= 2000);
 
-    // One second back: the opening is now two seconds away, not one.
+    // One second back: the opening is now three seconds away, not two.
     g_base = g_base.addMSecs(-1000);
     Clock::AnnounceSet();
     QTRY_COMPARE_WITH_TIMEOUT(Selects(sw).size(), 2, 10000);
@@ -225,7 +225,7 @@ void TestTimeWindow::stepBackWhileWaitingSendsNothingEarly() {
 
 void TestTimeWindow::stalledCountdownIsCaughtByTheWallClock() {
     TFormMain* form = m_rig->Form();
-    QVERIFY(StartRunningAt(QTime(7, 59, 59, 500)));
+    QVERIFY(StartRunningAt(QTime(7, 59, 58)));
     // As in a suspend: the monotonic countdown stops while the wall clock runs on.
     form->tmr_RollSelectSource->SetInterval(kBackstop);
     QTRY_COMPARE_WITH_TIMEOUT(Selects(m_rig->Switcher()), (QByteArrayList{"SRC0", "SRC1"}), 10000);
