@@ -6,8 +6,13 @@
 //     interval plus the tick's own time);
 //  3. in the time-window mode, the first switch after a Start inside the window against its
 //     grid point + 100 ms (goal: within 20 ms), and the first switch when the window opens
-//     against the window's start.
-// The program is made to believe it is a chosen time of day by shifting its clock.
+//     against the window's start (goal: within 5 ms), with the time-mode text the refreshes
+//     show before and right after that tick;
+//  4. while waiting for the window, the first switch after the clock is set forward over the
+//     opening, from the set (goal: within 1 s), and after it is set back by one second, against
+//     the opening (goal: none early, within 5 ms).
+// The program is made to believe it is a chosen time of day by shifting its clock; a shift
+// is announced as a clock set, as the kernel announces a set of the system clock.
 //   timing_bench [switches]   (6 by default; the rotation uses a 5 s interval)
 
 #include "app/Application.h"
@@ -19,8 +24,10 @@
 #include "ui/Widgets.h"
 #include "ui/form_Main.h"
 
+#include <QAbstractEventDispatcher>
 #include <QComboBox>
 #include <QEventLoop>
+#include <QLabel>
 #include <QListWidget>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -96,14 +103,13 @@ Stats Summarise(const std::vector<double>& v) {
 }
 
 void Print(const char* what, const Stats& s, const char* goal) {
-    std::printf("%-44s n=%d  min %8.2f  mean %8.2f  max %8.2f ms   (%s)\n", what, s.n, s.min,
+    std::printf("%-46s n=%d  min %8.2f  mean %8.2f  max %8.2f ms   (%s)\n", what, s.n, s.min,
                 s.mean, s.max, goal);
 }
 
 // Shifts the program's clock so that it reads `target` (a time of day) now.
 void BelieveItIs(QTime target) {
-    Clock::SetOffsetMs(0);
-    const QDateTime now = Clock::Now();
+    const QDateTime now = QDateTime::currentDateTime();
     Clock::SetOffsetMs(now.msecsTo(QDateTime(now.date(), target)));
 }
 
@@ -245,24 +251,108 @@ int main(int argc, char** argv) {
     }
     Print("first switch after Start - (grid + 100)", Summarise(gridErrors), "goal within 20");
 
-    std::vector<double> openingErrors;
+    // What the refresh shows, at every refresh: connected after the window's own handler.
+    struct Shown {
+        qint64 ns;
+        QString text;
+    };
+    std::vector<Shown> shown;
+    QObject::connect(
+        QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, form, [&] {
+            shown.push_back({VirtualSwitcher::MonotonicNs(), form->txt_TimeMode->text()});
+        });
+    const QTime opening(8, 0);
+    auto nsAtProgramTime = [](qint64 refNs, qint64 refMs, QTime t) {
+        return refNs + (qint64(t.msecsSinceStartOfDay()) - refMs) * 1000000;
+    };
+
+    std::vector<double> openingErrors, refreshAfterTick;
     for (int run = 0; run < 3; ++run) {
         BelieveItIs(QTime(7, 59, 59, 200));
         const qint64 refNs = VirtualSwitcher::MonotonicNs();
         const qint64 refMs = Clock::Now().time().msecsSinceStartOfDay();
+        shown.clear();
         QTimer::singleShot(0, form,
                            [form] { form->btn_StartClick(); }); // as a click, from the loop
         RunUntil(
             sw, [&] { return Since(sw, refNs, "SRC").size() >= 2; }, 3000);
+        RunFor(100);
         form->btn_StopClick();
         const auto selects = Since(sw, refNs, "SRC");
         if (selects.size() >= 2 && selects[0].text == "SRC0")
             openingErrors.push_back(ProgramMsOfDay(selects[1].monotonicNs, refNs, refMs) -
-                                    QTime(8, 0).msecsSinceStartOfDay());
+                                    opening.msecsSinceStartOfDay());
+        // The tick that opened the window, and the refreshes on either side of it.
+        const qint64 openNs = nsAtProgramTime(refNs, refMs, opening);
+        const auto tick = std::lower_bound(tickEndsNs.begin(), tickEndsNs.end(), openNs);
+        if (tick == tickEndsNs.end())
+            continue;
+        QString before = QStringLiteral("(none)"), after = QStringLiteral("(none)");
+        for (const Shown& r : shown) {
+            if (r.ns < *tick - 1000000) {
+                before = r.text;
+            } else if (r.ns > *tick) {
+                after = r.text;
+                refreshAfterTick.push_back(double(r.ns - *tick) / 1e6);
+                break;
+            }
+        }
+        std::printf(
+            "  opening: switch %+.2f ms; shown before the tick \"%s\", right after \"%s\"\n",
+            openingErrors.empty() ? 0.0 : openingErrors.back(), qPrintable(before),
+            qPrintable(after));
+        std::fflush(stdout);
         RunFor(300);
     }
-    Print("first switch as the window opens - 08:00", Summarise(openingErrors),
-          "10 ms waiting poll");
+    Print("first switch as the window opens - 08:00", Summarise(openingErrors), "goal within 5");
+    Print("refresh after the opening tick - its end", Summarise(refreshAfterTick),
+          "the tick wakes the refresh");
+
+    std::vector<double> afterStepForward;
+    for (int run = 0; run < 3; ++run) {
+        BelieveItIs(QTime(7, 0));
+        const qint64 from = VirtualSwitcher::MonotonicNs();
+        QTimer::singleShot(0, form,
+                           [form] { form->btn_StartClick(); }); // as a click, from the loop
+        RunFor(400); // input 0 and its query; then asleep for the backstop's time
+        const qint64 stepNs = VirtualSwitcher::MonotonicNs();
+        BelieveItIs(QTime(8, 0, 0, 500));
+        RunUntil(
+            sw, [&] { return Since(sw, from, "SRC").size() >= 2; }, 5000);
+        form->btn_StopClick();
+        const auto selects = Since(sw, from, "SRC");
+        if (selects.size() >= 2 && selects[0].text == "SRC0")
+            afterStepForward.push_back(double(selects[1].monotonicNs - stepNs) / 1e6);
+        RunFor(300);
+    }
+    Print("switch after a set forward over the opening", Summarise(afterStepForward),
+          "goal within 1000 of the set");
+
+    std::vector<double> afterStepBack;
+    int early = 0;
+    for (int run = 0; run < 3; ++run) {
+        BelieveItIs(QTime(7, 59, 59));
+        const qint64 from = VirtualSwitcher::MonotonicNs();
+        QTimer::singleShot(0, form,
+                           [form] { form->btn_StartClick(); }); // as a click, from the loop
+        RunFor(300);
+        Clock::SetOffsetMs(Clock::OffsetMs() - 1000);
+        const qint64 refNs = VirtualSwitcher::MonotonicNs();
+        const qint64 refMs = Clock::Now().time().msecsSinceStartOfDay();
+        RunUntil(
+            sw, [&] { return Since(sw, from, "SRC").size() >= 2; }, 4000);
+        form->btn_StopClick();
+        const auto selects = Since(sw, from, "SRC");
+        if (selects.size() >= 2 && selects[0].text == "SRC0") {
+            afterStepBack.push_back(ProgramMsOfDay(selects[1].monotonicNs, refNs, refMs) -
+                                    opening.msecsSinceStartOfDay());
+            early += afterStepBack.back() < -1 ? 1 : 0;
+        }
+        RunFor(300);
+    }
+    Print("switch after a set back by 1 s - 08:00", Summarise(afterStepBack),
+          "goal none early, within 5");
+    std::printf("switches before the opening after a set back: %d\n", early);
 
     Clock::SetOffsetMs(0);
     ShutdownInCycler();

@@ -15,13 +15,26 @@ QDateTime Now() {
 }
 
 void SetOffsetMs(qint64 offsetMs) {
+    if (offsetMs == g_offsetMs)
+        return;
     g_offsetMs = offsetMs;
+    AnnounceSet();
 }
 qint64 OffsetMs() {
     return g_offsetMs;
 }
 void SetSource(std::function<QDateTime()> source) {
     g_source = std::move(source);
+    AnnounceSet();
+}
+
+TClockNotifier* Notifier() {
+    static TClockNotifier notifier;
+    return &notifier;
+}
+
+void AnnounceSet() {
+    emit Notifier()->ClockSet();
 }
 
 } // namespace Clock

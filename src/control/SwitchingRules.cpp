@@ -79,6 +79,20 @@ bool RestartsRotation(double start, double t) {
     return WholeSecondsBetween(start, t) < 2;
 }
 
+qint32 WaitingSleepMs(double start, double end, qint64 nowMsOfDay,
+                      std::optional<qint64> msToOffsetChange) {
+    if (IsInWindow(start, end, TimeOfDayFromMs(nowMsOfDay)))
+        return 1;
+    qint64 sleep = WaitingBackstopMs;
+    if (start != end) {
+        const qint64 toStart = ((MsOfDay(start) - nowMsOfDay) % MsPerDay + MsPerDay) % MsPerDay;
+        sleep = qMin(sleep, toStart);
+    }
+    if (msToOffsetChange)
+        sleep = qMin(sleep, *msToOffsetChange);
+    return static_cast<qint32>(qMax<qint64>(sleep, 1));
+}
+
 std::optional<qint64> IntervalMs(int value, int unitIndex) {
     // Unsigned multiplication wraps where a signed one would be undefined; the cast back
     // keeps the low 32 bits with their sign.

@@ -59,6 +59,19 @@ std::optional<qint32> LastSwitchDelay(qint64 interval, qint64 secondsToEnd);
 // rotation from the first listed input.
 bool RestartsRotation(double start, double t);
 
+// The longest the waiting rotation sleeps before it looks at the clock again: the guard
+// against a change of the time zone, which no clock set announces.
+inline constexpr qint32 WaitingBackstopMs = 15 * 60 * 1000;
+
+// How long the rotation, waiting at nowMsOfDay (local time of day, whole ms) outside the
+// window, sleeps: until the local clock reaches the window's start, but never past the next
+// change of the local clock's UTC offset (msToOffsetChange, from the same reading; at that
+// moment the opening is computed anew, so a start time that a daylight-saving jump skips
+// opens at the jump) and never longer than the backstop. 1 ms when the window is already
+// open at that reading, so that the tick decides at once; the backstop for an empty window.
+qint32 WaitingSleepMs(double start, double end, qint64 nowMsOfDay,
+                      std::optional<qint64> msToOffsetChange);
+
 // The switching interval in milliseconds for the spin value and the unit index (0 seconds,
 // 1 minutes), formed in 32 bits and widened; nothing for another index.
 std::optional<qint64> IntervalMs(int value, int unitIndex);

@@ -51,7 +51,7 @@ void TFormMain::btn_StartClick() {
         break;
     }
     if (f_StopClicks != stopClicksBefore) {
-        tmr_RollSelectSource->SetEnabled(false);
+        DisarmRotation();
         return;
     }
     f_AutoChangeRunning = true;
@@ -59,8 +59,13 @@ void TFormMain::btn_StartClick() {
 
 void TFormMain::btn_StopClick() {
     ++f_StopClicks;
-    tmr_RollSelectSource->SetEnabled(false);
+    DisarmRotation();
     f_AutoChangeRunning = false;
+}
+
+void TFormMain::DisarmRotation() {
+    tmr_RollSelectSource->SetEnabled(false);
+    f_WindowOpeningAlarm->Disarm();
 }
 
 void TFormMain::tmr_RollSelectSourceTimer() {

@@ -3,7 +3,10 @@
 #include "SwitchingRules.h"
 #include "TimeWindow.h"
 #include "common/Clock.h"
+#include "common/WallClockAlarm.h"
 #include "device/cls_Model.h"
+
+#include <QTimeZone>
 
 namespace {
 
@@ -20,7 +23,41 @@ void ShortenForWindowEnd(TFormMain& form, double t) {
         form.tmr_RollSelectSource->SetInterval(*delay);
 }
 
+// Milliseconds from now to the next change of the local clock's offset from UTC (daylight
+// saving), if the system's zone has one ahead.
+std::optional<qint64> MsToOffsetChange(const QDateTime& now) {
+    const QTimeZone zone = QTimeZone::systemTimeZone();
+    if (!zone.hasTransitions())
+        return std::nullopt;
+    const QDateTime next = zone.nextTransition(now).atUtc;
+    const qint64 ms = next.isValid() ? now.msecsTo(next) : 0;
+    return ms > 0 ? std::optional<qint64>(ms) : std::nullopt;
+}
+
+// The wait outside the window: one firing of the rotation timer when the window opens (the
+// tick then decides, as every tick does), instead of a look at the clock every few ms.
+// The rotation timer counts on the monotonic clock; the alarm behind it wakes the tick at
+// once if the wall clock is set meanwhile, or has run on while the machine was suspended.
+// It is aimed a little after the timer, so that an undisturbed wait ends in one wake-up.
+void SleepUntilWindowOpens(TFormMain& form) {
+    constexpr qint64 kAlarmAfterTimerMs = 500;
+    const TAutoSelectSettingParam& param = form.AutoSelectParam();
+    const QDateTime now = Clock::Now();
+    const qint32 sleep = SwitchingRules::WaitingSleepMs(
+        param.StartTime, param.EndTime, now.time().msecsSinceStartOfDay(), MsToOffsetChange(now));
+    form.tmr_RollSelectSource->SetInterval(sleep);
+    form.WindowOpeningAlarm()->Arm(sleep + kAlarmAfterTimerMs);
+}
+
 } // namespace
+
+void TFormMain::WindowOpeningAlarmDue() {
+    // The rotation timer's countdown no longer measures the wait: the tick looks now.
+    if (Destroying() || !f_AutoChangeRunning || f_Mode_AutoSelectSource != mdSetTime ||
+        !tmr_RollSelectSource->Enabled())
+        return;
+    tmr_RollSelectSource->SetInterval(1);
+}
 
 bool TFormMain::IsInSetTime() {
     return SwitchingRules::IsInWindow(f_AutoSelectParam.StartTime, f_AutoSelectParam.EndTime,
@@ -55,14 +92,16 @@ void Start(TFormMain& form) {
     // a moment ago.
     form.Model()->SetInputSourceNum(0);
     form.tmr_CheckSource->SetEnabled(true);
-    form.tmr_RollSelectSource->SetInterval(10);
+    SleepUntilWindowOpens(form);
     form.tmr_RollSelectSource->SetEnabled(true);
 }
 
 void Tick(TFormMain& form) {
     const TAutoSelectSettingParam& param = form.AutoSelectParam();
+    // Whatever woke this tick, the wait (if any) is over; a closed window starts a new one.
+    form.WindowOpeningAlarm()->Disarm();
     if (!form.IsInSetTime()) {
-        form.tmr_RollSelectSource->SetInterval(10);
+        SleepUntilWindowOpens(form);
         return;
     }
     const double t = NowTimeOfDay();

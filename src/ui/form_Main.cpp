@@ -180,6 +180,7 @@ void TFormMain::BuildControls() {
     tmr_CheckSource = new TWindowTimer(this, 100, false);
     tmr_RollSelectSource = new TWindowTimer(this, 100, false);
     tmr_CheckPower = new TWindowTimer(this, 650, false);
+    f_WindowOpeningAlarm = new TWallClockAlarm(this);
 }
 
 void TFormMain::ConnectHandlers() {
@@ -214,6 +215,8 @@ void TFormMain::ConnectHandlers() {
             [this] { ErrorReport::Run([this] { tmr_RollSelectSourceTimer(); }); });
     connect(tmr_CheckPower, &TWindowTimer::Timer, this,
             [this] { ErrorReport::Run([this] { tmr_CheckPowerTimer(); }); });
+    connect(f_WindowOpeningAlarm, &TWallClockAlarm::Due, this,
+            [this] { ErrorReport::Run([this] { WindowOpeningAlarmDue(); }); });
 
     if (auto* dispatcher = QAbstractEventDispatcher::instance())
         connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,

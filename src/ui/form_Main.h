@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/MyTypes.h"
+#include "common/WallClockAlarm.h"
 #include "common/WindowTimer.h"
 
 #include <QStringList>
@@ -58,7 +59,11 @@ public:
         f_ArgumentsGiven = true;
     }
     bool ShowAtStart() const { return f_ShowAtStart; }
-    void MarkDestroying() { f_Destroying = true; }
+    // From the mark on no handler acts; the time window's alarm is disarmed with it.
+    void MarkDestroying() {
+        f_Destroying = true;
+        f_WindowOpeningAlarm->Disarm();
+    }
     bool Destroying() const { return f_Destroying; }
     bool DoExit() const { return f_DoExit; }
     // The status the process ends with.
@@ -105,6 +110,9 @@ public:
     bool IsInSetTime();
     qint64 GetSecondsToEndTime(double t);
     qint32 GetFirstIntervalForSetTime(double t);
+    // The wall clock reached the end of the wait for the window, or was set meanwhile.
+    void WindowOpeningAlarmDue();
+    TWallClockAlarm* WindowOpeningAlarm() const { return f_WindowOpeningAlarm; }
 
     // --- command line (cmdline/) ---
     void DoProcess_ByParamStr();
@@ -172,6 +180,8 @@ private:
     void ConnectHandlers();
     void OnTrayActivated(QSystemTrayIcon::ActivationReason reason);
     void ReplaceModel(TModel* model);
+    // Stops the rotation's timer and whatever wait for the window is pending.
+    void DisarmRotation();
 
     // Fields of the controller, as initialised by InitMain.
     bool f_DoExit = false;
@@ -195,6 +205,8 @@ private:
     int f_ExitSignal = 0; // the signal that asked the process to end, if any
     // Counts Stop clicks, so that Start can tell a Stop handled while its commands were written.
     unsigned f_StopClicks = 0;
+    // Armed only while the time-window rotation waits for its window to open.
+    TWallClockAlarm* f_WindowOpeningAlarm = nullptr;
 };
 
 extern TFormMain* FormMain;

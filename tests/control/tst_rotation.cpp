@@ -243,6 +243,20 @@ void TestRotation::stopInsideStartStaysAStop() {
     QVERIFY(stoppedInStart);
     QVERIFY(!form->AutoChangeRunning());
     QVERIFY(!form->tmr_RollSelectSource->Enabled());
+
+    // The same for a Start that goes to wait for its window (an empty one never opens).
+    SetWindow(form, {1, 2}, QTime(8, 0), QTime(8, 0));
+    stoppedInStart = false;
+    QTimer::singleShot(0, form, [&] {
+        stoppedInStart = inStart;
+        form->btn_Stop->click();
+    });
+    inStart = true;
+    form->btn_StartClick();
+    inStart = false;
+    QVERIFY(stoppedInStart);
+    QVERIFY(!form->AutoChangeRunning());
+    QVERIFY(!form->tmr_RollSelectSource->Enabled() && !form->WindowOpeningAlarm()->Armed());
 }
 
 void TestRotation::lostPortLogsEveryTickAndResumes() {

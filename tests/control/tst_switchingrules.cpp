@@ -31,6 +31,8 @@ private slots:
     void workedExamples();
     void firstIntervalStaysOnTheGrid();
     void shortClosedPartDoesNotRestartEachDay();
+    void waitingSleep_data();
+    void waitingSleep();
     void intervalMs_data();
     void intervalMs();
 };
@@ -180,7 +182,7 @@ void TestSwitchingRules::workedExamples_data() {
         << qint64(32395) << false << 150;
     QTest::newRow("08-17, Start 07:30:00")
         << QTime(8, 0) << QTime(17, 0) << qint64(5000) << "outside" << QTime(7, 30) << -1
-        << qint64(0) << false << 10;
+        << qint64(0) << false << WaitingBackstopMs;
     QTest::newRow("22-02, 10 min, Start exactly 22:00:00")
         << QTime(22, 0) << QTime(2, 0) << qint64(600000) << "start" << QTime(22, 0) << 600100
         << qint64(14399) << true << 600100;
@@ -201,7 +203,7 @@ void TestSwitchingRules::workedExamples() {
     const bool open = IsInWindow(start, end, at);
     QCOMPARE(open, event != QLatin1String("outside"));
     if (!open) {
-        QCOMPARE(finalInterval, 10);
+        QCOMPARE(WaitingSleepMs(start, end, t.msecsSinceStartOfDay(), std::nullopt), finalInterval);
         return;
     }
     QCOMPARE(SecondsToEndTime(end, at), secondsToEnd);
@@ -253,6 +255,44 @@ void TestSwitchingRules::shortClosedPartDoesNotRestartEachDay() {
     QVERIFY(IsInWindow(start, end, T(0, 0, 4)));
     QVERIFY(!RestartsRotation(start, T(0, 0, 4)));
     QVERIFY(RestartsRotation(start, T(0, 0, 1, 999)));
+}
+
+void TestSwitchingRules::waitingSleep_data() {
+    QTest::addColumn<QTime>("windowStart");
+    QTest::addColumn<QTime>("windowEnd");
+    QTest::addColumn<QTime>("now");
+    QTest::addColumn<qint64>("toOffsetChange"); // -1: none ahead
+    QTest::addColumn<int>("sleep");
+    const QTime t8(8, 0), t17(17, 0), t22(22, 0), t2(2, 0);
+    const int backstop = WaitingBackstopMs;
+    QTest::newRow("08-17, 10 min before") << t8 << t17 << QTime(7, 50) << -1LL << 600000;
+    QTest::newRow("08-17, 0.8 s before") << t8 << t17 << QTime(7, 59, 59, 200) << -1LL << 800;
+    QTest::newRow("08-17, 30 min before: backstop")
+        << t8 << t17 << QTime(7, 30) << -1LL << backstop;
+    QTest::newRow("08-17, after the end") << t8 << t17 << QTime(17, 0, 5) << -1LL << backstop;
+    QTest::newRow("22-02, 5 min before") << t22 << t2 << QTime(21, 55) << -1LL << 300000;
+    QTest::newRow("22-02, 1 ms before") << t22 << t2 << QTime(21, 59, 59, 999) << -1LL << 1;
+    QTest::newRow("00:00:30-06, across midnight")
+        << QTime(0, 0, 30) << QTime(6, 0) << QTime(23, 58) << -1LL << 150000;
+    QTest::newRow("00-23:59:59, opens at midnight")
+        << QTime(0, 0) << QTime(23, 59, 59) << QTime(23, 59, 59, 500) << -1LL << 500;
+    QTest::newRow("open at this reading") << t8 << t17 << QTime(8, 0) << -1LL << 1;
+    QTest::newRow("empty window never opens") << t8 << t8 << QTime(7, 59) << -1LL << backstop;
+    // A start time in the hour a daylight-saving jump skips opens at the jump.
+    QTest::newRow("offset change first") << QTime(2, 30) << t17 << QTime(1, 59) << 60000LL << 60000;
+    QTest::newRow("offset change later") << t8 << t17 << QTime(7, 59) << 7200000LL << 60000;
+}
+
+void TestSwitchingRules::waitingSleep() {
+    QFETCH(QTime, windowStart);
+    QFETCH(QTime, windowEnd);
+    QFETCH(QTime, now);
+    QFETCH(qint64, toOffsetChange);
+    QFETCH(int, sleep);
+    const auto change = toOffsetChange < 0 ? std::nullopt : std::optional<qint64>(toOffsetChange);
+    QCOMPARE(WaitingSleepMs(TimeOfDay(windowStart), TimeOfDay(windowEnd),
+                            now.msecsSinceStartOfDay(), change),
+             sleep);
 }
 
 void TestSwitchingRules::intervalMs_data() {

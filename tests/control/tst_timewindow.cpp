@@ -1,6 +1,7 @@
 #include "ControlSupport.h"
 
 #include "common/Clock.h"
+#include "control/SwitchingRules.h"
 
 #include <QLabel>
 #include <QSignalSpy>
@@ -10,12 +11,24 @@ using namespace ControlSupport;
 namespace {
 
 // The moment the program believes it is; fixed, so that every reading inside a handler
-// gives the same time of day.
+// gives the same time of day. Each change is announced as a clock set.
 QDateTime g_now;
 
 void SetNow(QTime time) {
     g_now = QDateTime(QDate(2024, 5, 1), time);
+    Clock::AnnounceSet();
 }
+
+// A running clock instead, for the tests that need one: base plus the monotonic time since
+// base was set.
+QDateTime g_base;
+qint64 g_baseNs = 0;
+
+QDateTime RunningNow() {
+    return g_base.addMSecs((VirtualSwitcher::MonotonicNs() - g_baseNs) / 1000000);
+}
+
+constexpr int kBackstop = SwitchingRules::WaitingBackstopMs;
 
 } // namespace
 
@@ -34,9 +47,14 @@ private slots:
     void startInsideAlignsToTheGrid_data();
     void startInsideAlignsToTheGrid();
     void lastSwitchBeforeTheEndThenWaiting();
+    void stepBackWhileWaitingSendsNothingEarly();
+    void stalledCountdownIsCaughtByTheWallClock();
+    void stopAndTheMarkEndTheWait();
 
 private:
     bool StartAt(QTime now, const QList<int>& inputs, QTime start, QTime end);
+    // Starts 08:00-17:00 with IN1 and IN3 on a running clock that reads `now` at Start.
+    bool StartRunningAt(QTime now);
 
     std::unique_ptr<AppRig> m_rig;
 };
@@ -71,13 +89,14 @@ void TestTimeWindow::emptyWindowSelectsZeroOnce() {
     VirtualSwitcher& sw = m_rig->Switcher();
     QSignalSpy ticks(form->tmr_RollSelectSource, &TWindowTimer::Timer);
     QVERIFY(StartAt(QTime(8, 0), {1, 2}, QTime(8, 0), QTime(8, 0)));
-    QCOMPARE(form->tmr_RollSelectSource->Interval(), 10);
-    QTRY_VERIFY(ticks.size() >= 5);
+    // It never opens: only the backstop's look at the clock, and one after a clock set.
+    QCOMPARE(form->tmr_RollSelectSource->Interval(), kBackstop);
+    QVERIFY(form->WindowOpeningAlarm()->Armed());
     SetNow(QTime(12, 0));
-    const qsizetype before = ticks.size();
-    QTRY_VERIFY(ticks.size() >= before + 5);
+    QTRY_COMPARE(ticks.size(), 1);
     QVERIFY(form->AutoChangeRunning());
-    QCOMPARE(form->tmr_RollSelectSource->Interval(), 10);
+    QCOMPARE(form->tmr_RollSelectSource->Interval(), kBackstop);
+    QVERIFY(form->tmr_RollSelectSource->Enabled() && form->WindowOpeningAlarm()->Armed());
     QTRY_VERIFY(!form->tmr_CheckSource->Enabled());
     QCOMPARE(Selects(sw), QByteArrayList{"SRC0"});
     QVERIFY(Refreshed(form));
@@ -98,16 +117,18 @@ void TestTimeWindow::firstFiringInTheWindow() {
     QFETCH(QByteArray, select);
     TFormMain* form = m_rig->Form();
     VirtualSwitcher& sw = m_rig->Switcher();
-    QSignalSpy ticks(form->tmr_RollSelectSource, &TWindowTimer::Timer);
     QVERIFY(StartAt(QTime(7, 30), {1, 3}, QTime(8, 0), QTime(17, 0)));
-    // Outside: input 0 at Start, then only window tests every 10 ms.
-    QCOMPARE(form->tmr_RollSelectSource->Interval(), 10);
-    QTRY_VERIFY(ticks.size() >= 3);
+    // Outside: input 0 at Start, then asleep, for the backstop's time at the most.
+    QCOMPARE(form->tmr_RollSelectSource->Interval(), kBackstop);
+    QVERIFY(form->WindowOpeningAlarm()->Armed());
+    QTRY_VERIFY(!form->tmr_CheckSource->Enabled());
     QCOMPARE(Selects(sw), QByteArrayList{"SRC0"});
     QCOMPARE(form->Model()->SelectedSourceNum(), 1);
 
+    // The clock is set forward over the opening: the switch comes without the timer's end.
     SetNow(firing);
     QTRY_COMPARE(Selects(sw).size(), 2);
+    QVERIFY(!form->WindowOpeningAlarm()->Armed());
     QCOMPARE(Selects(sw).last(), select);
     QCOMPARE(form->tmr_RollSelectSource->Interval(), 5000);
     QVERIFY(form->tmr_RollSelectSource->Enabled());
@@ -154,17 +175,81 @@ void TestTimeWindow::lastSwitchBeforeTheEndThenWaiting() {
     QCOMPARE(form->tmr_RollSelectSource->Interval(), 8000);
     QTRY_COMPARE(Selects(sw), (QByteArrayList{"SRC1", "SRC3"}));
 
-    // After the end: nothing sent, the device keeps its input, 10 ms waiting.
+    // After the end: nothing sent, the device keeps its input, asleep until the morning.
     form->Model()->SetSelectedSourceNum(3);
     SetNow(QTime(17, 0, 5));
     form->tmr_RollSelectSourceTimer();
-    QCOMPARE(form->tmr_RollSelectSource->Interval(), 10);
-    QVERIFY(form->tmr_RollSelectSource->Enabled());
+    QCOMPARE(form->tmr_RollSelectSource->Interval(), kBackstop);
+    QVERIFY(form->tmr_RollSelectSource->Enabled() && form->WindowOpeningAlarm()->Armed());
 
     // The next morning the window's first firing starts over from the first input.
     SetNow(QTime(8, 0, 0, 10));
     QTRY_COMPARE(Selects(sw), (QByteArrayList{"SRC1", "SRC3", "SRC1"}));
     QCOMPARE(form->tmr_RollSelectSource->Interval(), 5000);
+}
+
+bool TestTimeWindow::StartRunningAt(QTime now) {
+    TFormMain* form = m_rig->Form();
+    SetWindow(form, {1, 3}, QTime(8, 0), QTime(17, 0));
+    if (!OpenAndSettle(*m_rig))
+        return false;
+    m_rig->Switcher().SetMute(true);
+    m_rig->Switcher().ClearFrames();
+    g_base = QDateTime(QDate(2024, 5, 1), now);
+    g_baseNs = VirtualSwitcher::MonotonicNs();
+    Clock::SetSource(RunningNow);
+    QTest::mouseClick(form->btn_Start, Qt::LeftButton);
+    return form->AutoChangeRunning() && form->WindowOpeningAlarm()->Armed();
+}
+
+void TestTimeWindow::stepBackWhileWaitingSendsNothingEarly() {
+    TFormMain* form = m_rig->Form();
+    VirtualSwitcher& sw = m_rig->Switcher();
+    QVERIFY(StartRunningAt(QTime(7, 59, 58)));
+    QVERIFY(form->tmr_RollSelectSource->Interval() <= 2000);
+
+    // One second back: the opening is now three seconds away, not two.
+    g_base = g_base.addMSecs(-1000);
+    Clock::AnnounceSet();
+    QTRY_COMPARE_WITH_TIMEOUT(Selects(sw).size(), 2, 10000);
+    QCOMPARE(Selects(sw), (QByteArrayList{"SRC0", "SRC1"}));
+    const VirtualSwitcher::TimedFrame first = [&] {
+        for (const auto& f : sw.TimedFrames())
+            if (f.text == "SRC1")
+                return f;
+        return VirtualSwitcher::TimedFrame{};
+    }();
+    const QDateTime received = g_base.addMSecs((first.monotonicNs - g_baseNs) / 1000000);
+    QVERIFY2(received.time() >= QTime(8, 0), qPrintable(received.time().toString("HH:mm:ss.zzz")));
+}
+
+void TestTimeWindow::stalledCountdownIsCaughtByTheWallClock() {
+    TFormMain* form = m_rig->Form();
+    QVERIFY(StartRunningAt(QTime(7, 59, 58)));
+    // As in a suspend: the monotonic countdown stops while the wall clock runs on.
+    form->tmr_RollSelectSource->SetInterval(kBackstop);
+    QTRY_COMPARE_WITH_TIMEOUT(Selects(m_rig->Switcher()), (QByteArrayList{"SRC0", "SRC1"}), 10000);
+    QCOMPARE(form->tmr_RollSelectSource->Interval(), 5000);
+}
+
+void TestTimeWindow::stopAndTheMarkEndTheWait() {
+    TFormMain* form = m_rig->Form();
+    QSignalSpy due(form->WindowOpeningAlarm(), &TWallClockAlarm::Due);
+    QVERIFY(StartAt(QTime(7, 30), {1, 3}, QTime(8, 0), QTime(17, 0)));
+    QVERIFY(form->WindowOpeningAlarm()->Armed());
+    QTest::mouseClick(form->btn_Stop, Qt::LeftButton);
+    QVERIFY(!form->WindowOpeningAlarm()->Armed() && !form->tmr_RollSelectSource->Enabled());
+    SetNow(QTime(8, 0, 1)); // announced at once, were anyone listening
+    QCOMPARE(due.size(), 0);
+
+    SetNow(QTime(7, 30));
+    QTest::mouseClick(form->btn_Start, Qt::LeftButton);
+    QVERIFY(form->WindowOpeningAlarm()->Armed());
+    form->MarkDestroying();
+    QVERIFY(!form->WindowOpeningAlarm()->Armed());
+    SetNow(QTime(8, 0, 1));
+    QCOMPARE(due.size(), 0);
+    QTRY_COMPARE(Selects(m_rig->Switcher()), (QByteArrayList{"SRC0", "SRC0"}));
 }
 
 INCYCLER_APP_TEST_MAIN(TestTimeWindow)
