@@ -127,16 +127,20 @@ void TFormMain::RequestExit() {
 void TFormMain::ppm_ShowClick() {
     setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
-    raise();
-    activateWindow();
+    BringToFront();
 }
 
 void TFormMain::TrayIcon1Click() {
     setWindowState(windowState() & ~Qt::WindowMinimized);
     if (!isVisible())
         show();
+    BringToFront();
+}
+
+void TFormMain::BringToFront() {
     raise();
     activateWindow();
+    // A box the window owns goes in front of it: the operator is to answer it first.
     if (QWidget* modal = QApplication::activeModalWidget()) {
         modal->raise();
         modal->activateWindow();

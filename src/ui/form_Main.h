@@ -170,6 +170,7 @@ private:
     void BuildTray();
     void ConnectHandlers();
     void OnTrayActivated(QSystemTrayIcon::ActivationReason reason);
+    void BringToFront();
     void ReplaceModel(TModel* model);
 
     // Fields of the controller, as initialised by InitMain.

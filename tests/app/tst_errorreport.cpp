@@ -21,7 +21,7 @@ private slots:
 };
 
 void TestErrorReport::init() {
-    ReportedErrors().clear();
+    ShownBoxes().clear();
 }
 
 void TestErrorReport::title_data() {
@@ -103,8 +103,7 @@ void TestErrorReport::escapedErrorIsReportedAndTheLoopGoesOn() {
     QTRY_VERIFY(later);
     QVERIFY(!after);
     // Titled after this program's file name.
-    QCOMPARE(ReportedErrors(),
-             QStringList{QStringLiteral("tst_errorreport|'a' は整数ではありません.")});
+    QCOMPARE(BoxLines(), QStringList{QStringLiteral("tst_errorreport|'a' は整数ではありません.")});
 }
 
 INCYCLER_APP_TEST_MAIN(TestErrorReport)

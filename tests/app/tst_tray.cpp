@@ -29,13 +29,11 @@ void TestTray::initTestCase() {
 
 void TestTray::init() {
     m_rig = std::make_unique<AppRig>();
-    RecordBoxes(m_rig.get());
     QVERIFY(QTest::qWaitForWindowExposed(m_rig->Form()));
 }
 
 void TestTray::cleanup() {
     m_rig.reset();
-    SetErrorBoxRecorder({});
 }
 
 void TestTray::closeRequestHidesIntoTheTray() {
@@ -49,7 +47,6 @@ void TestTray::closeRequestHidesIntoTheTray() {
     QVERIFY(!form->isVisible());
     QVERIFY(form->TrayIcon1->isVisible());
     QVERIFY(ShownBoxes().isEmpty());
-    QVERIFY(ReportedErrors().isEmpty());
 
     // Hidden, the switching goes on and the window is not refreshed.
     sw.ClearFrames();

@@ -118,12 +118,10 @@ private:
 
 void TestRefresh::init() {
     m_rig = std::make_unique<AppRig>();
-    RecordBoxes(m_rig.get());
 }
 
 void TestRefresh::cleanup() {
     m_rig.reset();
-    SetErrorBoxRecorder({});
     Clock::SetSource({});
 }
 
@@ -371,7 +369,6 @@ void TestRefresh::modelBPowerButtonIsUpAndDisabled() {
     AppRig::Options options;
     options.model = VirtualSwitcher::Model::B;
     m_rig = std::make_unique<AppRig>(options);
-    RecordBoxes(m_rig.get());
     form = m_rig->Form();
     QTest::keyClick(form->cmb_Model, Qt::Key_Down);
     QVERIFY(dynamic_cast<TRsx24q*>(form->Model()) != nullptr);
