@@ -25,15 +25,16 @@ public:
 namespace ErrorBox {
 
 std::unique_ptr<QMessageBox> Make(QWidget* owner, const QString& caption, const QString& text) {
-    // Close only: a window manager shows the buttons these hints allow (minimise and
-    // maximise make no sense on a box that waits for OK).
-    auto box = std::make_unique<QMessageBox>(
-        QMessageBox::Critical, caption, text, QMessageBox::Ok, owner,
-        Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
-            Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    auto box =
+        std::make_unique<QMessageBox>(QMessageBox::Critical, caption, text, QMessageBox::Ok, owner);
     // Modal to the owner only: a box modal to the whole application would also block the
     // tray icon, leaving the operator without its show and exit entries.
     box->setWindowModality(owner != nullptr ? Qt::WindowModal : Qt::ApplicationModal);
+    // Close only, set after the modality, which gives the box its window type afresh: a
+    // window manager offers what these hints allow, and minimising or maximising a box that
+    // waits for OK makes no sense.
+    box->setWindowFlags((box->windowFlags() & Qt::WindowType_Mask) | Qt::CustomizeWindowHint |
+                        Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     return box;
 }
 

@@ -32,14 +32,22 @@ std::function<void()>& WhileBoxIsUp() {
     return hook;
 }
 
-int RunAppTest(int argc, char** argv, QObject* testObject) {
-    TInCyclerApplication app(argc, argv);
+void RecordBoxes(bool record) {
+    if (!record) {
+        ErrorBox::SetRecorder({});
+        return;
+    }
     ErrorBox::SetRecorder([](const ErrorBox::Shown& box) {
         ShownBoxes().append(
             {box.owner, box.caption, box.text, g_rig ? int(g_rig->LogLines().size()) : -1});
         if (WhileBoxIsUp())
             WhileBoxIsUp()();
     });
+}
+
+int RunAppTest(int argc, char** argv, QObject* testObject) {
+    TInCyclerApplication app(argc, argv);
+    RecordBoxes(true);
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(testObject, argc, argv);
 }

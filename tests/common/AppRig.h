@@ -67,6 +67,9 @@ struct ShownBox {
 QList<ShownBox>& ShownBoxes();
 // The same, as "caption|text".
 QStringList BoxLines();
+// Records boxes (the default of every test program) or, for tests on a real display,
+// shows them.
+void RecordBoxes(bool record);
 // Runs while a recorded box is up, as the operator's time with a real box; reset by every
 // new rig.
 std::function<void()>& WhileBoxIsUp();
