@@ -8,7 +8,6 @@
 #include "ui/form_Main.h"
 
 #include <QScreen>
-#include <QSessionManager>
 
 #include <cstdio>
 #include <cstring>
@@ -76,9 +75,7 @@ int RunInCycler(int argc, char** argv) {
 
     TExitSignals exitSignals;
     auto* form = new TFormMain;
-    QObject::connect(&exitSignals, &TExitSignals::ExitRequested, form, &TFormMain::RequestExit);
-    // Logging out ends the process in its ordinary order; it is never vetoed.
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, form, &TFormMain::RequestExit);
+    ConnectExitRequests(app, exitSignals, form);
     StartInCycler(form);
 
     if (headless && form->ShowAtStart()) {
@@ -95,6 +92,15 @@ int RunInCycler(int argc, char** argv) {
     const int status = app.exec();
     ShutdownInCycler();
     return status;
+}
+
+void ConnectExitRequests(TInCyclerApplication& app, TExitSignals& exitSignals, TFormMain* form) {
+    QObject::connect(&exitSignals, &TExitSignals::ExitRequested, form, &TFormMain::RequestExit);
+    // Not at the session manager's request to save: that also comes for a checkpoint and
+    // for a log-off that is then cancelled, and the session goes on after both. With
+    // nothing to save the request is answered at once, and the log-off is never vetoed.
+    // The process ends when the session really does.
+    QObject::connect(&app, &TInCyclerApplication::QuitRequested, form, &TFormMain::RequestExit);
 }
 
 void StartInCycler(TFormMain* form) {

@@ -1,8 +1,9 @@
 // The window's lifecycle in process: a close request that does not end the program, the
-// exit through the tray menu or a signal with the port open, the order of the shutdown, and
-// timer handlers that do nothing once the shutdown has begun.
+// exit through the tray menu, a signal or the end of the session with the port open, the
+// order of the shutdown, and timer handlers that do nothing once the shutdown has begun.
 
 #include "ControlSupport.h"
+#include "app/Application.h"
 #include "app/ExitSignals.h"
 #include "app/Startup.h"
 
@@ -143,6 +144,9 @@ void TestLifecycle::exitWithThePortOpenSendsNothing_data() {
     QTest::newRow("tray menu, window hidden") << "menu" << true;
     QTest::newRow("SIGTERM") << "signal" << false;
     QTest::newRow("SIGTERM, window hidden") << "signal" << true;
+    // What the session manager's last word becomes.
+    QTest::newRow("session end") << "quit" << false;
+    QTest::newRow("session end, window hidden") << "quit" << true;
 }
 
 void TestLifecycle::exitWithThePortOpenSendsNothing() {
@@ -158,14 +162,18 @@ void TestLifecycle::exitWithThePortOpenSendsNothing() {
     if (hidden)
         form->hide();
 
-    // The signal is wired as start-up wires it.
+    // Wired as start-up wires them.
     TExitSignals exitSignals;
-    connect(&exitSignals, &TExitSignals::ExitRequested, form, &TFormMain::RequestExit);
+    ConnectExitRequests(*qobject_cast<TInCyclerApplication*>(qApp), exitSignals, form);
     const int status = RunLoop([&] {
-        if (how == QLatin1String("menu"))
+        if (how == QLatin1String("menu")) {
             form->ppm_Exit->trigger();
-        else
+        } else if (how == QLatin1String("signal")) {
             ::kill(::getpid(), SIGTERM);
+        } else {
+            QEvent quit(QEvent::Quit);
+            QCoreApplication::sendEvent(qApp, &quit);
+        }
     });
     QCOMPARE(status, 0);
     QVERIFY(form->DoExit());
