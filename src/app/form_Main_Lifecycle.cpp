@@ -139,12 +139,15 @@ void TFormMain::TrayIcon1Click() {
 
 void TFormMain::BringToFront() {
     raise();
-    activateWindow();
-    // A box the window owns goes in front of it: the operator is to answer it first.
-    if (QWidget* modal = QApplication::activeModalWidget()) {
-        modal->raise();
-        modal->activateWindow();
+    // A box the window owns goes in front of it and takes the keyboard: the operator is to
+    // answer it first.
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr) {
+        activateWindow();
+        return;
     }
+    modal->raise();
+    modal->activateWindow();
 }
 
 void TFormMain::showEvent(QShowEvent* event) {
