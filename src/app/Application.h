@@ -10,4 +10,12 @@ class TInCyclerApplication : public QApplication {
 public:
     TInCyclerApplication(int& argc, char** argv);
     bool notify(QObject* receiver, QEvent* event) override;
+
+signals:
+    // The application is asked to quit: on X11 that is the session manager's last word
+    // when the session really ends. The process is to end in its ordinary order.
+    void QuitRequested();
+
+protected:
+    bool event(QEvent* event) override;
 };

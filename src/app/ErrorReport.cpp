@@ -1,16 +1,10 @@
 #include "ErrorReport.h"
 
-#include <QApplication>
+#include "common/ErrorBox.h"
+#include "ui/form_Main.h"
+
+#include <QCoreApplication>
 #include <QFileInfo>
-#include <QMessageBox>
-
-#include "common/Platform.h"
-
-#include <cstdio>
-
-namespace {
-std::function<void(const QString&, const QString&)> g_recorder;
-}
 
 namespace ErrorReport {
 
@@ -30,24 +24,7 @@ QString BoxText(const QString& message) {
 void Show(const QString& message) {
     const QString title =
         ApplicationTitle(QFileInfo(QCoreApplication::applicationFilePath()).fileName());
-    const QString text = BoxText(message);
-    if (g_recorder) {
-        g_recorder(title, text);
-        return;
-    }
-    // Without a display nobody could close the box: the report goes to standard error.
-    if (Platform::Headless() || !qobject_cast<QApplication*>(QCoreApplication::instance())) {
-        std::fprintf(stderr, "%s: %s\n", title.toLocal8Bit().constData(),
-                     text.toLocal8Bit().constData());
-        return;
-    }
-    QMessageBox box(QMessageBox::Critical, title, text, QMessageBox::Ok,
-                    QApplication::activeWindow());
-    box.exec();
-}
-
-void SetRecorder(std::function<void(const QString&, const QString&)> recorder) {
-    g_recorder = std::move(recorder);
+    ErrorBox::Show(FormMain, title, BoxText(message));
 }
 
 } // namespace ErrorReport

@@ -3,10 +3,9 @@
 #include <QString>
 
 #include <exception>
-#include <functional>
 
 // The application's top-level error report: an error that escapes a handler is shown in
-// a modal box with the error icon; the event loop and all state go on.
+// an error box owned by the main window; the event loop and all state go on.
 namespace ErrorReport {
 
 // The application title: the executable's file name up to its first ".", with every
@@ -16,11 +15,8 @@ QString ApplicationTitle(const QString& executableFileName);
 // The box's text: the message, with "." appended when its last character sorts above ".".
 QString BoxText(const QString& message);
 
-// Shows one error (or hands it to the recorder that tests install).
+// Shows one error, titled with the application title.
 void Show(const QString& message);
-
-// Replaces the box; an empty function restores it.
-void SetRecorder(std::function<void(const QString& title, const QString& text)> recorder);
 
 // Runs a handler and reports an error that escapes it, as the application's notify() does.
 // Handlers connected to signals run through this, so that an error never unwinds through

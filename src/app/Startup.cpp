@@ -11,7 +11,6 @@
 
 #include <QDir>
 #include <QScreen>
-#include <QSessionManager>
 
 #include <csignal>
 #include <cstdio>
@@ -162,10 +161,7 @@ int RunInCycler(int argc, char** argv) {
     TExitSignals exitSignals;
     auto* form = new TFormMain;
     form->SetArguments(arguments);
-    QObject::connect(&exitSignals, &TExitSignals::ExitRequested, form, &TFormMain::RequestExit);
-    // Logging out ends the process in its ordinary order; it is never vetoed.
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, form,
-                     [form](QSessionManager&) { form->RequestExit(); });
+    ConnectExitRequests(app, exitSignals, form);
     const QString createError = StartInCycler(form);
 
     if (headless && !createError.isEmpty()) {
@@ -197,6 +193,16 @@ int RunInCycler(int argc, char** argv) {
     const int status = app.exec();
     ShutdownInCycler();
     return Told(status, commandLineRun);
+}
+
+void ConnectExitRequests(TInCyclerApplication& app, TExitSignals& exitSignals, TFormMain* form) {
+    QObject::connect(&exitSignals, &TExitSignals::ExitRequested, form, &TFormMain::RequestExit);
+    // Not at the session manager's request to save: that also comes for a checkpoint and
+    // for a log-off that is then cancelled, and the session goes on after both. With
+    // nothing to save the request is answered at once, and the log-off is never vetoed.
+    // The process ends when the session really does.
+    QObject::connect(&app, &TInCyclerApplication::QuitRequested, form,
+                     [form] { form->RequestExit(); });
 }
 
 QString StartInCycler(TFormMain* form) {

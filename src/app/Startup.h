@@ -6,7 +6,13 @@
 // loop, and shutdown in its order. Returns the process's exit status.
 int RunInCycler(int argc, char** argv);
 
+class TExitSignals;
 class TFormMain;
+class TInCyclerApplication;
+
+// The ends of the process besides the tray's exit entry and the end of a command-line run:
+// SIGTERM, SIGINT or SIGHUP, and the end of the desktop session. Each takes the exit path.
+void ConnectExitRequests(TInCyclerApplication& app, TExitSignals& exitSignals, TFormMain* form);
 
 // Start-up between the main window's construction and the message loop: FormCreate, whose
 // error is shown by the top-level report (where there is a display to show it on) and does

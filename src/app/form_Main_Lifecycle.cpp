@@ -141,20 +141,27 @@ void TFormMain::RequestExit(int signal) {
 void TFormMain::ppm_ShowClick() {
     setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
-    raise();
-    activateWindow();
+    BringToFront();
 }
 
 void TFormMain::TrayIcon1Click() {
     setWindowState(windowState() & ~Qt::WindowMinimized);
     if (!isVisible())
         show();
+    BringToFront();
+}
+
+void TFormMain::BringToFront() {
     raise();
-    activateWindow();
-    if (QWidget* modal = QApplication::activeModalWidget()) {
-        modal->raise();
-        modal->activateWindow();
+    // A box the window owns goes in front of it and takes the keyboard: the operator is to
+    // answer it first.
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr) {
+        activateWindow();
+        return;
     }
+    modal->raise();
+    modal->activateWindow();
 }
 
 void TFormMain::showEvent(QShowEvent* event) {

@@ -1,7 +1,7 @@
 #include "ui/form_Main.h"
 
 #include "ControlTexts.h"
-#include "ErrorBox.h"
+#include "common/ErrorBox.h"
 #include "device/cls_Model.h"
 #include "device/dm_IF_ComPort.h"
 #include "log/cls_Log.h"
@@ -38,10 +38,9 @@ void TFormMain::btn_ComPortStateClick() {
         tmr_CheckSource->SetEnabled(true);
         return;
     }
-    ShowErrorBox(this,
-                 QStringLiteral("COMポートオープンに失敗しました。\r\n"
-                                "ケーブル接続やポート番号をご確認ください。"),
-                 ControlTexts::ErrorCaption());
+    ErrorBox::Show(this, ControlTexts::ErrorCaption(),
+                   QStringLiteral("COMポートオープンに失敗しました。\r\n"
+                                  "ケーブル接続やポート番号をご確認ください。"));
     // Only once the operator has dismissed the box.
     f_Log->OutputLogString(TLog::TypeError(), QStringLiteral("TFormMain_btn_ComPortStateClick"),
                            ControlTexts::OpenFailedLog());

@@ -1,9 +1,9 @@
 #include "ui/form_Main.h"
 
 #include "ControlTexts.h"
-#include "ErrorBox.h"
 #include "SwitchingRules.h"
 #include "TimeWindow.h"
+#include "common/ErrorBox.h"
 #include "device/cls_Model.h"
 #include "device/dm_IF_ComPort.h"
 #include "log/cls_Log.h"
@@ -25,8 +25,8 @@ void TFormMain::btn_StartClick() {
     GetAutoSelectSettingParam(f_AutoSelectParam);
     const QList<int>& list = *f_AutoSelectParam.AutoSelectSource_List;
     if (list.size() < 2) {
-        ShowErrorBox(this, QStringLiteral("切り替え対象の入力ソースを2個以上選択して下さい。"),
-                     ControlTexts::ErrorCaption());
+        ErrorBox::Show(this, ControlTexts::ErrorCaption(),
+                       QStringLiteral("切り替え対象の入力ソースを2個以上選択して下さい。"));
         return;
     }
     // Writing a command lets the loop run, so the operator's Stop may be handled in the middle

@@ -16,6 +16,8 @@
 #include <QRadioButton>
 #include <QTimeEdit>
 
+#include <algorithm>
+
 TFormMain* FormMain = nullptr;
 
 namespace {
@@ -41,9 +43,26 @@ W* Place(W* widget, const char* name, int left, int top, int width, int height) 
     return widget;
 }
 
+// The design's label sizes were what its own font needed: a label takes the size of its
+// text. One that names the control after it keeps its right edge, so that a wider text
+// grows into the free space before it rather than under the control.
+enum class Grow { Right, Left };
+
 QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, int left, int top,
-                  int width, int height) {
-    return Place(new QLabel(text, parent), name, left, top, width, height);
+                  int width, Grow grow) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QLatin1String(name));
+    const QSize size = label->sizeHint();
+    const int x = grow == Grow::Left ? left + width - size.width() : left;
+    label->setGeometry(x, top, size.width(), size.height());
+    return label;
+}
+
+// A radio button is as wide as its text needs, up to the next control on its row, and never
+// narrower than the design made it.
+void FitWidthToText(QRadioButton* button, int limit) {
+    const int wanted = std::min(button->sizeHint().width(), limit - button->x());
+    button->resize(std::max(wanted, button->width()), button->height());
 }
 
 QFrame* MakePanel(QWidget* parent, const char* name, int left, int top, int width, int height) {
@@ -83,13 +102,13 @@ TFormMain::TFormMain(QWidget* parent)
 
 void TFormMain::BuildControls() {
     panel_Top = MakePanel(this, "panel_Top", 0, 0, 537, 49);
-    Label1 = MakeLabel(panel_Top, "Label1", QStringLiteral("機種："), 16, 16, 36, 15);
+    Label1 = MakeLabel(panel_Top, "Label1", QStringLiteral("機種："), 16, 16, 36, Grow::Left);
     cmb_Model = Place(new QComboBox(panel_Top), "cmb_Model", 58, 13, 105, 23);
     cmb_Model->addItems({QStringLiteral("RSX-24P"), QStringLiteral("RSX-24Q")});
     cmb_Model->setCurrentIndex(0);
     cmb_Model->setMaxVisibleItems(10);
-    lblComPortNum =
-        MakeLabel(panel_Top, "lblComPortNum", QStringLiteral("ポート番号："), 209, 16, 64, 15);
+    lblComPortNum = MakeLabel(panel_Top, "lblComPortNum", QStringLiteral("ポート番号："), 209, 16,
+                              64, Grow::Left);
     cmb_ComPortNum = Place(new TComPortComboBox(panel_Top), "cmb_ComPortNum", 279, 13, 85, 23);
     cmb_ComPortNum->addItem(QString());
     for (int n = 1; n <= 20; ++n)
@@ -110,12 +129,15 @@ void TFormMain::BuildControls() {
         new QRadioButton(QStringLiteral("指定した時刻の間、切り替え制御を実行する"), grp_Term),
         "rb_Shitei", 24, 64, 241, 17);
     dt_Start = MakeTimePicker(grp_Term, "dt_Start", QTime(8, 0, 0), 286, 60);
-    Label2 = MakeLabel(grp_Term, "Label2", QStringLiteral("～"), 382, 64, 12, 15);
+    Label2 = MakeLabel(grp_Term, "Label2", QStringLiteral("～"), 382, 64, 12, Grow::Right);
+    FitWidthToText(rb_Jouji, grp_Term->width());
+    FitWidthToText(rb_Shitei, dt_Start->x());
     dt_End = MakeTimePicker(grp_Term, "dt_End", QTime(17, 0, 0), 400, 60);
 
     grp_AutoChange = Place(new QGroupBox(QStringLiteral("切り替え実行設定"), panel_Client),
                            "grp_AutoChange", 8, 127, 519, 74);
-    Label3 = MakeLabel(grp_AutoChange, "Label3", QStringLiteral("切り替え間隔："), 21, 38, 77, 15);
+    Label3 = MakeLabel(grp_AutoChange, "Label3", QStringLiteral("切り替え間隔："), 21, 38, 77,
+                       Grow::Left);
     spn_Interval = Place(new TSpinEdit(grp_AutoChange), "spn_Interval", 99, 35, 57, 24);
     spn_Interval->SetLimits(0, 0);
     spn_Interval->SetValue(1);
@@ -123,7 +145,8 @@ void TFormMain::BuildControls() {
     cmb_IntervalUnit->addItems({QStringLiteral("秒"), QStringLiteral("分")});
     cmb_IntervalUnit->setCurrentIndex(0);
     cmb_IntervalUnit->setMaxVisibleItems(10);
-    Label4 = MakeLabel(grp_AutoChange, "Label4", QStringLiteral("切り替え対象："), 253, 35, 77, 15);
+    Label4 = MakeLabel(grp_AutoChange, "Label4", QStringLiteral("切り替え対象："), 253, 35, 77,
+                       Grow::Left);
     clb_EnableSource = Place(new QListWidget(grp_AutoChange), "clb_EnableSource", 333, 16, 55, 49);
     for (const char* item : {"IN1", "IN2", "IN3"}) {
         auto* entry = new QListWidgetItem(QLatin1String(item), clb_EnableSource);
@@ -153,10 +176,12 @@ void TFormMain::BuildControls() {
     white.setColor(QPalette::Window, Qt::white);
     panel_Bottom->setPalette(white);
     panel_Bottom->setAutoFillBackground(true);
-    Label6 = MakeLabel(panel_Bottom, "Label6", QStringLiteral("電源状態："), 13, 11, 60, 15);
+    Label6 =
+        MakeLabel(panel_Bottom, "Label6", QStringLiteral("電源状態："), 13, 11, 60, Grow::Right);
     btn_PowerState = Place(new TToggleButton(QStringLiteral("OFF"), 1, 1, panel_Bottom),
                            "btn_PowerState", 13, 32, 75, 55);
-    Label5 = MakeLabel(panel_Bottom, "Label5", QStringLiteral("選択状態："), 13, 107, 60, 15);
+    Label5 =
+        MakeLabel(panel_Bottom, "Label5", QStringLiteral("選択状態："), 13, 107, 60, Grow::Right);
     btn_Source_01 = Place(new TToggleButton(QStringLiteral("IN 1"), 2, 1, panel_Bottom),
                           "btn_Source_01", 13, 128, 75, 55);
     btn_Source_02 = Place(new TToggleButton(QStringLiteral("IN 2"), 2, 2, panel_Bottom),

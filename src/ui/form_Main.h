@@ -179,6 +179,7 @@ private:
     void BuildTray();
     void ConnectHandlers();
     void OnTrayActivated(QSystemTrayIcon::ActivationReason reason);
+    void BringToFront();
     void ReplaceModel(TModel* model);
     // Stops the rotation's timer and whatever wait for the window is pending.
     void DisarmRotation();

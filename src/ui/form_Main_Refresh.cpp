@@ -3,6 +3,7 @@
 #include "EnableGroupControls.h"
 #include "ViewWrites.h"
 #include "Widgets.h"
+#include "common/ErrorBox.h"
 #include "device/cls_Model.h"
 #include "device/dm_IF_ComPort.h"
 
@@ -14,7 +15,9 @@
 using namespace ViewWrites;
 
 void TFormMain::ApplicationEvents1Idle() {
-    if (f_Destroying || !isVisible())
+    // A box's own event loop announces idle moments too, in the middle of the handler that
+    // showed it: the window catches up at the first refresh after that handler has finished.
+    if (f_Destroying || !isVisible() || ErrorBox::IsOpen())
         return;
     const bool running = f_AutoChangeRunning;
     const bool portOpen = mod_IF_ComPort != nullptr && mod_IF_ComPort->Connected();

@@ -1,10 +1,14 @@
 // The application's top-level error report: the title and text rules as free functions,
-// and errors that escape a handler reaching the report while the loop goes on.
+// errors that escape a handler reaching the report while the loop goes on, and the box
+// every report and error of the program is shown in.
 
 #include "AppRig.h"
 #include "app/ErrorReport.h"
+#include "common/ErrorBox.h"
 #include "common/Errors.h"
 
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
@@ -18,10 +22,11 @@ private slots:
     void text_data();
     void text();
     void escapedErrorIsReportedAndTheLoopGoesOn();
+    void boxIsModalToItsOwnerWithCloseOnly();
 };
 
 void TestErrorReport::init() {
-    ReportedErrors().clear();
+    ShownBoxes().clear();
 }
 
 void TestErrorReport::title_data() {
@@ -103,8 +108,31 @@ void TestErrorReport::escapedErrorIsReportedAndTheLoopGoesOn() {
     QTRY_VERIFY(later);
     QVERIFY(!after);
     // Titled after this program's file name.
-    QCOMPARE(ReportedErrors(),
-             QStringList{QStringLiteral("tst_errorreport|'a' は整数ではありません.")});
+    QCOMPARE(BoxLines(), QStringList{QStringLiteral("tst_errorreport|'a' は整数ではありません.")});
+}
+
+void TestErrorReport::boxIsModalToItsOwnerWithCloseOnly() {
+    QWidget window;
+    const auto box = ErrorBox::Make(&window, QStringLiteral("エラー"), QStringLiteral("text"));
+    QCOMPARE(box->parentWidget(), &window);
+    // Modal to the window that owns it: the tray, a window of its own, stays usable.
+    QCOMPARE(box->windowModality(), Qt::WindowModal);
+    QCOMPARE(box->windowTitle(), QStringLiteral("エラー"));
+    QCOMPARE(box->text(), QStringLiteral("text"));
+    QCOMPARE(box->icon(), QMessageBox::Critical);
+    QCOMPARE(box->buttons().size(), 1);
+    QCOMPARE(box->standardButton(box->buttons().first()), QMessageBox::Ok);
+    // Of the title-bar buttons, only closing.
+    const Qt::WindowFlags flags = box->windowFlags();
+    QVERIFY(box->isWindow());
+    QVERIFY(flags.testFlag(Qt::CustomizeWindowHint));
+    QVERIFY(flags.testFlag(Qt::WindowTitleHint));
+    QVERIFY(flags.testFlag(Qt::WindowCloseButtonHint));
+    QVERIFY(!flags.testFlag(Qt::WindowMinimizeButtonHint));
+    QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
+
+    // With no window to belong to, it blocks the whole application.
+    QCOMPARE(ErrorBox::Make(nullptr, QString(), QString())->windowModality(), Qt::ApplicationModal);
 }
 
 INCYCLER_APP_TEST_MAIN(TestErrorReport)

@@ -1,8 +1,8 @@
 #include "AppRig.h"
 
 #include "app/Application.h"
-#include "app/ErrorReport.h"
 #include "app/Startup.h"
+#include "common/ErrorBox.h"
 #include "device/dm_IF_ComPort.h"
 #include "log/cls_Log.h"
 #include "ui/Widgets.h"
@@ -11,15 +11,43 @@
 #include <QFile>
 #include <QTest>
 
-QStringList& ReportedErrors() {
-    static QStringList errors;
-    return errors;
+namespace {
+AppRig* g_rig = nullptr; // the rig whose log a recorded box notes
+}
+
+QList<ShownBox>& ShownBoxes() {
+    static QList<ShownBox> boxes;
+    return boxes;
+}
+
+QStringList BoxLines() {
+    QStringList lines;
+    for (const ShownBox& box : std::as_const(ShownBoxes()))
+        lines.append(box.caption + QLatin1Char('|') + box.text);
+    return lines;
+}
+
+std::function<void()>& WhileBoxIsUp() {
+    static std::function<void()> hook;
+    return hook;
+}
+
+void RecordBoxes(bool record) {
+    if (!record) {
+        ErrorBox::SetRecorder({});
+        return;
+    }
+    ErrorBox::SetRecorder([](const ErrorBox::Shown& box) {
+        ShownBoxes().append(
+            {box.owner, box.caption, box.text, g_rig ? int(g_rig->LogLines().size()) : -1});
+        if (WhileBoxIsUp())
+            WhileBoxIsUp()();
+    });
 }
 
 int RunAppTest(int argc, char** argv, QObject* testObject) {
     TInCyclerApplication app(argc, argv);
-    ErrorReport::SetRecorder(
-        [](const QString& title, const QString& text) { ReportedErrors().append(title + '|' + text); });
+    RecordBoxes(true);
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(testObject, argc, argv);
 }
@@ -37,7 +65,9 @@ AppRig::AppRig(const Options& options) {
     if (options.startSwitcher && !m_switcher->Start())
         qFatal("the virtual switcher did not start");
 
-    ReportedErrors().clear();
+    ShownBoxes().clear();
+    WhileBoxIsUp() = {};
+    g_rig = this;
     m_form = new TFormMain;
     m_form->SetArguments(options.arguments);
     m_form->FormCreate();
@@ -47,12 +77,16 @@ AppRig::AppRig(const Options& options) {
 }
 
 AppRig::~AppRig() {
+    if (g_rig == this)
+        g_rig = nullptr;
     ShutdownInCycler();
     m_switcher.reset();
     TLog::SetDirectoryOverride(QString());
 }
 
-QString AppRig::LogPath() const { return m_logDir.filePath(QStringLiteral("InCycler.log")); }
+QString AppRig::LogPath() const {
+    return m_logDir.filePath(QStringLiteral("InCycler.log"));
+}
 
 QStringList AppRig::LogLines() const {
     const QString text = QString::fromUtf8(ReadWholeFile(LogPath()));

@@ -6,8 +6,10 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
 
+class QWidget;
 class TFormMain;
 class Tmod_IF_ComPort;
 
@@ -52,11 +54,28 @@ private:
     Tmod_IF_ComPort* m_module = nullptr;
 };
 
-// Errors that reached the top-level report during a test, as "title|text".
-QStringList& ReportedErrors();
+// A message box that was recorded instead of shown: the top-level error report (titled
+// after the test program) or a box of the switching control (caption "エラー").
+struct ShownBox {
+    QWidget* owner = nullptr;
+    QString caption;
+    QString text;
+    int logLinesAtShow = -1; // the log's length while the box was up (-1 without a rig)
+};
+
+// Every box since the last rig was built, in order.
+QList<ShownBox>& ShownBoxes();
+// The same, as "caption|text".
+QStringList BoxLines();
+// Records boxes (the default of every test program) or, for tests on a real display,
+// shows them.
+void RecordBoxes(bool record);
+// Runs while a recorded box is up, as the operator's time with a real box; reset by every
+// new rig.
+std::function<void()>& WhileBoxIsUp();
 
 // A test main that uses the program's own application object (whose notify() reports
-// errors that escape handlers) and records reports instead of showing boxes.
+// errors that escape handlers) and records every message box instead of showing it.
 int RunAppTest(int argc, char** argv, QObject* testObject);
 
 #define INCYCLER_APP_TEST_MAIN(TestClass)                                                          \

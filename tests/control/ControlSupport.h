@@ -1,7 +1,6 @@
 #pragma once
 
 #include "AppRig.h"
-#include "control/ErrorBox.h"
 #include "device/cls_Model.h"
 #include "device/dm_IF_ComPort.h"
 #include "ui/Widgets.h"
@@ -13,29 +12,9 @@
 #include <QTest>
 #include <QTimeEdit>
 
-// What the switching-control suites share: a recorder for the error boxes, the frames the
-// switcher received, and the settings a rotation is started from.
+// What the switching-control suites share: the refresh helper, the frames the switcher
+// received, and the settings a rotation is started from.
 namespace ControlSupport {
-
-struct ShownBox {
-    QWidget* parent = nullptr;
-    QString text;
-    QString caption;
-    int logLinesAtShow = -1; // the log's length while the box was up
-};
-
-inline QList<ShownBox>& ShownBoxes() {
-    static QList<ShownBox> boxes;
-    return boxes;
-}
-
-// Records boxes instead of showing them; `rig` supplies the log's length at that moment.
-inline void RecordBoxes(AppRig* rig) {
-    ShownBoxes().clear();
-    SetErrorBoxRecorder([rig](QWidget* parent, const QString& text, const QString& caption) {
-        ShownBoxes().append({parent, text, caption, rig ? int(rig->LogLines().size()) : -1});
-    });
-}
 
 // The idle refresh runs when the loop is about to block, which QTRY's processEvents never
 // is; conditions on what the window shows run it themselves.

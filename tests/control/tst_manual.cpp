@@ -27,12 +27,10 @@ private:
 
 void TestManual::init() {
     m_rig = std::make_unique<AppRig>();
-    RecordBoxes(m_rig.get());
 }
 
 void TestManual::cleanup() {
     m_rig.reset();
-    SetErrorBoxRecorder({});
 }
 
 void TestManual::openWithModelAAsksPowerAtOnceAndInputLater() {
@@ -53,7 +51,6 @@ void TestManual::openWithModelBAsksOnlyInput() {
     options.model = VirtualSwitcher::Model::B;
     m_rig.reset();
     m_rig = std::make_unique<AppRig>(options);
-    RecordBoxes(m_rig.get());
     TFormMain* form = m_rig->Form();
     form->cmb_Model->setCurrentIndex(1);
     form->cmb_ModelChange();
@@ -86,7 +83,7 @@ void TestManual::failedOpenShowsTheBoxThenLogsOnce() {
     QVERIFY(!m_rig->Module()->Connected());
     QCOMPARE(ShownBoxes().size(), 1);
     const ShownBox& box = ShownBoxes().first();
-    QCOMPARE(box.parent, form);
+    QCOMPARE(box.owner, form);
     QCOMPARE(box.text, QStringLiteral("COMポートオープンに失敗しました。\r\n"
                                       "ケーブル接続やポート番号をご確認ください。"));
     QCOMPARE(box.caption, QStringLiteral("エラー"));

@@ -63,12 +63,10 @@ void TestTimeWindow::init() {
     SetNow(QTime(12, 0));
     Clock::SetSource([] { return g_now; });
     m_rig = std::make_unique<AppRig>();
-    RecordBoxes(m_rig.get());
 }
 
 void TestTimeWindow::cleanup() {
     m_rig.reset();
-    SetErrorBoxRecorder({});
     Clock::SetSource({});
 }
 

@@ -176,7 +176,7 @@ private slots:
         rig.Switcher().InjectRaw("\x1bpwrX\r\x1bget3\r");
         QTRY_COMPARE(model->SelectedSourceNum(), 3);
         QCOMPARE(model->PowerState(), psNone);
-        QCOMPARE(ReportedErrors(),
+        QCOMPARE(BoxLines(),
                  QStringList{QStringLiteral(
                      "tst_comport|'X' は Integer 型の値として有効な整数値ではありません.")});
         // The reply timer goes on after the error.

@@ -53,12 +53,10 @@ private:
 
 void TestNoise::init() {
     m_rig = std::make_unique<AppRig>();
-    RecordBoxes(m_rig.get());
 }
 
 void TestNoise::cleanup() {
     m_rig.reset();
-    SetErrorBoxRecorder({});
 }
 
 void TestNoise::stormThenValidReplies() {
@@ -100,9 +98,9 @@ void TestNoise::stormThenValidReplies() {
 
     // Noise that happens to read as "pwr" or "get" and a letter is a conversion error, which
     // goes to the top-level report; nothing else may.
-    for (const QString& report : std::as_const(ReportedErrors()))
+    for (const QString& report : BoxLines())
         QVERIFY2(report.contains(QStringLiteral("有効な整数値ではありません")), qPrintable(report));
-    ReportedErrors().clear();
+    ShownBoxes().clear();
 
     // The storm may end inside a frame, which then swallows the first reply after it; a
     // device asked twice answers twice.
@@ -115,7 +113,7 @@ void TestNoise::stormThenValidReplies() {
                    form->Model()->SelectedSourceNum() == 2 && module->RcvBuff().isEmpty();
         },
         kWaitMs));
-    QVERIFY2(ReportedErrors().isEmpty(), qPrintable(ReportedErrors().join('\n')));
+    QVERIFY2(ShownBoxes().isEmpty(), qPrintable(BoxLines().join('\n')));
 
     // And the line still carries commands both ways.
     sw.ClearFrames();

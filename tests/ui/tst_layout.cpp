@@ -1,6 +1,6 @@
 // The main window as it is built: every control's name, kind, parent, place and initial
-// content, the keyboard order, the components without a place, and the controller's
-// fields right after start-up.
+// content, every text whole in its control, the keyboard order, the components without a
+// place, and the controller's fields right after start-up.
 
 #include "ControlSupport.h"
 #include "log/cls_Log.h"
@@ -12,6 +12,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QSet>
+#include <QStyle>
+#include <QStyleOption>
 
 using namespace ControlSupport;
 
@@ -19,42 +21,48 @@ namespace {
 
 enum class Kind { Panel, Label, List, Toggle, Group, Radio, Time, Spin, CheckList, Push };
 
+// How a control's geometry follows its text: not at all, sized to it from the place's left
+// edge (an empty place: from its top-left corner), sized to it up to the place's right edge,
+// or only widened to it.
+enum class Fit { None, Text, TextToRight, Width };
+
 struct Expected {
     const char* name;
     Kind kind;
     const char* parent;
-    QRect place; // an empty size: sized to its text
+    QRect place; // as designed
+    Fit fit = Fit::None;
 };
 
 const QList<Expected>& Controls() {
     static const QList<Expected> controls{
         {"panel_Top", Kind::Panel, "FormMain", {0, 0, 537, 49}},
-        {"Label1", Kind::Label, "panel_Top", {16, 16, 36, 15}},
+        {"Label1", Kind::Label, "panel_Top", {16, 16, 36, 15}, Fit::TextToRight},
         {"cmb_Model", Kind::List, "panel_Top", {58, 13, 105, 23}},
-        {"lblComPortNum", Kind::Label, "panel_Top", {209, 16, 64, 15}},
+        {"lblComPortNum", Kind::Label, "panel_Top", {209, 16, 64, 15}, Fit::TextToRight},
         {"cmb_ComPortNum", Kind::List, "panel_Top", {279, 13, 85, 23}},
         {"btn_ComPortState", Kind::Toggle, "panel_Top", {370, 11, 71, 25}},
         {"panel_Client", Kind::Panel, "FormMain", {0, 49, 537, 478}},
         {"grp_Term", Kind::Group, "panel_Client", {8, 15, 519, 97}},
-        {"rb_Jouji", Kind::Radio, "grp_Term", {24, 32, 177, 17}},
-        {"rb_Shitei", Kind::Radio, "grp_Term", {24, 64, 241, 17}},
+        {"rb_Jouji", Kind::Radio, "grp_Term", {24, 32, 177, 17}, Fit::Width},
+        {"rb_Shitei", Kind::Radio, "grp_Term", {24, 64, 241, 17}, Fit::Width},
         {"dt_Start", Kind::Time, "grp_Term", {286, 60, 90, 23}},
-        {"Label2", Kind::Label, "grp_Term", {382, 64, 12, 15}},
+        {"Label2", Kind::Label, "grp_Term", {382, 64, 12, 15}, Fit::Text},
         {"dt_End", Kind::Time, "grp_Term", {400, 60, 90, 23}},
         {"grp_AutoChange", Kind::Group, "panel_Client", {8, 127, 519, 74}},
-        {"Label3", Kind::Label, "grp_AutoChange", {21, 38, 77, 15}},
+        {"Label3", Kind::Label, "grp_AutoChange", {21, 38, 77, 15}, Fit::TextToRight},
         {"spn_Interval", Kind::Spin, "grp_AutoChange", {99, 35, 57, 24}},
         {"cmb_IntervalUnit", Kind::List, "grp_AutoChange", {162, 35, 46, 23}},
-        {"Label4", Kind::Label, "grp_AutoChange", {253, 35, 77, 15}},
+        {"Label4", Kind::Label, "grp_AutoChange", {253, 35, 77, 15}, Fit::TextToRight},
         {"clb_EnableSource", Kind::CheckList, "grp_AutoChange", {333, 16, 55, 49}},
         {"btn_Start", Kind::Push, "panel_Client", {8, 219, 100, 40}},
         {"btn_Stop", Kind::Push, "panel_Client", {114, 219, 100, 40}},
-        {"txt_RunState", Kind::Label, "panel_Client", {243, 219, 0, 0}},
-        {"txt_TimeMode", Kind::Label, "panel_Client", {243, 240, 0, 0}},
+        {"txt_RunState", Kind::Label, "panel_Client", {243, 219, 0, 0}, Fit::Text},
+        {"txt_TimeMode", Kind::Label, "panel_Client", {243, 240, 0, 0}, Fit::Text},
         {"panel_Bottom", Kind::Panel, "panel_Client", {1, 277, 535, 200}},
-        {"Label6", Kind::Label, "panel_Bottom", {13, 11, 60, 15}},
+        {"Label6", Kind::Label, "panel_Bottom", {13, 11, 60, 15}, Fit::Text},
         {"btn_PowerState", Kind::Toggle, "panel_Bottom", {13, 32, 75, 55}},
-        {"Label5", Kind::Label, "panel_Bottom", {13, 107, 60, 15}},
+        {"Label5", Kind::Label, "panel_Bottom", {13, 107, 60, 15}, Fit::Text},
         {"btn_Source_01", Kind::Toggle, "panel_Bottom", {13, 128, 75, 55}},
         {"btn_Source_02", Kind::Toggle, "panel_Bottom", {94, 128, 75, 55}},
         {"btn_Source_03", Kind::Toggle, "panel_Bottom", {175, 128, 75, 55}},
@@ -99,6 +107,121 @@ QStringList Items(QComboBox* box) {
     return items;
 }
 
+// Where the style draws a control's text, and a text it may show there.
+struct TextRoom {
+    QRect room;
+    QString text;
+};
+
+QList<TextRoom> TextRooms(QWidget* w) {
+    QStyle* style = w->style();
+    if (auto* button = qobject_cast<QPushButton*>(w)) {
+        QStyleOptionButton option;
+        option.initFrom(button);
+        option.text = button->text();
+        const QRect room = style->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+        QList<TextRoom> rooms{{room, button->text()}};
+        // The captions the refresh gives them.
+        if (button->objectName() == QLatin1String("btn_ComPortState"))
+            rooms.append({room, QStringLiteral("Close")});
+        if (button->objectName() == QLatin1String("btn_PowerState"))
+            rooms.append({room, QStringLiteral("ON")});
+        return rooms;
+    }
+    if (auto* radio = qobject_cast<QRadioButton*>(w)) {
+        QStyleOptionButton option;
+        option.initFrom(radio);
+        option.text = radio->text();
+        return {
+            {style->subElementRect(QStyle::SE_RadioButtonContents, &option, radio), radio->text()}};
+    }
+    if (auto* box = qobject_cast<QComboBox*>(w)) {
+        QStyleOptionComboBox option;
+        option.initFrom(box);
+        const QRect room =
+            style->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, box);
+        QList<TextRoom> rooms;
+        for (const QString& item : Items(box))
+            rooms.append({room, item});
+        return rooms;
+    }
+    if (auto* spin = qobject_cast<QAbstractSpinBox*>(w)) {
+        // The editor keeps two pixels either side of its text. The interval field holds at
+        // most three digits, 120 at most.
+        const QRect room = spin->findChild<QLineEdit*>()->geometry().adjusted(2, 0, -2, 0);
+        auto* time = qobject_cast<QTimeEdit*>(spin);
+        return {{room,
+                 time != nullptr ? time->findChild<QLineEdit*>()->text() : QStringLiteral("120")}};
+    }
+    if (auto* group = qobject_cast<QGroupBox*>(w)) {
+        QStyleOptionGroupBox option;
+        option.initFrom(group);
+        option.text = group->title();
+        option.textAlignment = group->alignment();
+        option.subControls = QStyle::SC_GroupBoxLabel | QStyle::SC_GroupBoxFrame;
+        const QRect title =
+            style->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, group);
+        return {{title.intersected(group->rect()), group->title()}};
+    }
+    if (auto* list = qobject_cast<QListWidget*>(w)) {
+        // Laid out as the item delegate does, within what the viewport shows; the style
+        // keeps a margin either side of the text.
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1;
+        QList<TextRoom> rooms;
+        for (int i = 0; i < list->count(); ++i) {
+            QListWidgetItem* item = list->item(i);
+            QStyleOptionViewItem option;
+            option.initFrom(list->viewport());
+            option.widget = list;
+            option.rect = list->visualItemRect(item).intersected(list->viewport()->rect());
+            option.features =
+                QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay;
+            option.checkState = item->checkState();
+            option.text = item->text();
+            option.displayAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+            const QRect text = style->subElementRect(QStyle::SE_ItemViewItemText, &option, list);
+            rooms.append({text.adjusted(margin, 0, -margin, 0), item->text()});
+        }
+        return rooms;
+    }
+    return {};
+}
+
+// What cuts a text short, for every control of the window: a label smaller than its text,
+// a text wider than the room its control's style gives it or with glyphs taller than it (the
+// design's heights leave no room for the line gap of some fonts), a control that runs out
+// of its parent or into a neighbour.
+QStringList CutTexts(TFormMain* form) {
+    QStringList cuts;
+    for (const Expected& e : Controls()) {
+        auto* w = form->findChild<QWidget*>(QLatin1String(e.name));
+        const QString name = QLatin1String(e.name);
+        if (auto* label = qobject_cast<QLabel*>(w)) {
+            if (label->width() < label->sizeHint().width() ||
+                label->height() < label->sizeHint().height())
+                cuts.append(name + QStringLiteral(": smaller than its text"));
+        }
+        const QFontMetrics metrics(w->font());
+        for (const TextRoom& t : TextRooms(w)) {
+            if (metrics.horizontalAdvance(t.text) > t.room.width() ||
+                metrics.tightBoundingRect(t.text).height() > t.room.height())
+                cuts.append(QStringLiteral("%1: \"%2\" does not fit %3x%4")
+                                .arg(name, t.text)
+                                .arg(t.room.width())
+                                .arg(t.room.height()));
+        }
+        if (!w->parentWidget()->rect().contains(w->geometry()))
+            cuts.append(name + QStringLiteral(": outside its parent"));
+        for (const Expected& other : Controls()) {
+            auto* o = form->findChild<QWidget*>(QLatin1String(other.name));
+            if (qstrcmp(other.name, e.name) < 0 && o->parentWidget() == w->parentWidget() &&
+                o->geometry().intersects(w->geometry()))
+                cuts.append(name + QStringLiteral(" overlaps ") + o->objectName());
+        }
+    }
+    return cuts;
+}
+
 } // namespace
 
 class TestLayout : public QObject {
@@ -110,6 +233,7 @@ private slots:
     void windowFrame();
     void controlsByNameKindParentAndPlace();
     void textsItemsAndInitialValues();
+    void everyTextIsWhole();
     void intervalFieldHasNoLimitsUntilTheFirstShow();
     void toggleButtonsGroupsAndTags();
     void labelsAndToggleButtonsTakeNoFocus();
@@ -180,11 +304,24 @@ void TestLayout::controlsByNameKindParentAndPlace() {
         QVERIFY2(IsKind(w, e.kind), e.name);
         QVERIFY2(w->parentWidget() != nullptr, e.name);
         QCOMPARE(w->parentWidget()->objectName(), QLatin1String(e.parent));
-        if (e.place.isEmpty()) {
-            QCOMPARE(w->pos(), e.place.topLeft());
-            QCOMPARE(w->size(), w->sizeHint()); // sized to its text
-        } else {
+        switch (e.fit) {
+        case Fit::None:
             QCOMPARE(w->geometry(), e.place);
+            break;
+        case Fit::Text:
+            QCOMPARE(w->pos(), e.place.topLeft());
+            QCOMPARE(w->size(), w->sizeHint());
+            break;
+        case Fit::TextToRight:
+            QCOMPARE(w->y(), e.place.y());
+            QCOMPARE(w->geometry().right(), e.place.right());
+            QCOMPARE(w->size(), w->sizeHint());
+            break;
+        case Fit::Width:
+            QCOMPARE(w->pos(), e.place.topLeft());
+            QCOMPARE(w->height(), e.place.height());
+            QVERIFY2(w->width() >= e.place.width(), e.name);
+            break;
         }
     }
     // The panels: top one raised, the client raised, the bottom one flat with a plain line.
@@ -261,6 +398,17 @@ void TestLayout::textsItemsAndInitialValues() {
     QCOMPARE(form->btn_Source_01->text(), QStringLiteral("IN 1"));
     QCOMPARE(form->btn_Source_02->text(), QStringLiteral("IN 2"));
     QCOMPARE(form->btn_Source_03->text(), QStringLiteral("IN 3"));
+}
+
+void TestLayout::everyTextIsWhole() {
+    TFormMain* form = m_rig->Form();
+    // Run a second time by ctest with the desktop's scale at 1.5.
+    QVERIFY2(CutTexts(form).isEmpty(), qPrintable(CutTexts(form).join(QLatin1Char('\n'))));
+    // Shown, with the texts the refresh gives the controls while the port is closed.
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form));
+    QVERIFY(Refreshed(form));
+    QVERIFY2(CutTexts(form).isEmpty(), qPrintable(CutTexts(form).join(QLatin1Char('\n'))));
 }
 
 void TestLayout::intervalFieldHasNoLimitsUntilTheFirstShow() {

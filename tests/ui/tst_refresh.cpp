@@ -6,9 +6,12 @@
 #include "common/Clock.h"
 #include "ui/EnableGroupControls.h"
 
+#include <QAbstractEventDispatcher>
+#include <QEventLoop>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QTimer>
 
 using namespace ControlSupport;
 
@@ -106,6 +109,7 @@ private slots:
     void clickedPowerComesBackToTheReportedState();
     void lostPortWhileRunningKeepsStopReachable();
     void hiddenWindowIsNotRefreshed();
+    void failedOpenComesBackUpAfterTheBox();
     void enableGroupControlsVisitsOnlyDirectChildren();
     void refreshWithNothingChangedPaintsNothing();
 
@@ -118,12 +122,10 @@ private:
 
 void TestRefresh::init() {
     m_rig = std::make_unique<AppRig>();
-    RecordBoxes(m_rig.get());
 }
 
 void TestRefresh::cleanup() {
     m_rig.reset();
-    SetErrorBoxRecorder({});
     Clock::SetSource({});
 }
 
@@ -371,7 +373,6 @@ void TestRefresh::modelBPowerButtonIsUpAndDisabled() {
     AppRig::Options options;
     options.model = VirtualSwitcher::Model::B;
     m_rig = std::make_unique<AppRig>(options);
-    RecordBoxes(m_rig.get());
     form = m_rig->Form();
     QTest::keyClick(form->cmb_Model, Qt::Key_Down);
     QVERIFY(dynamic_cast<TRsx24q*>(form->Model()) != nullptr);
@@ -490,6 +491,41 @@ void TestRefresh::hiddenWindowIsNotRefreshed() {
     QVERIFY(!form->btn_ComPortState->Down());
     QVERIFY(!form->btn_Start->isEnabled());
     QCOMPARE(form->Model()->SelectedSourceNum(), 0);
+}
+
+void TestRefresh::failedOpenComesBackUpAfterTheBox() {
+    TFormMain* form = m_rig->Form();
+    m_rig->SelectPort(3);
+    m_rig->Switcher().Stop();
+    // While the box is up its own loop runs, and announces idle moments as every loop does.
+    int idleMoments = 0;
+    bool downWhileUp = false;
+    QString textWhileUp;
+    WhileBoxIsUp() = [&] {
+        QEventLoop boxLoop;
+        QObject context;
+        connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock,
+                &context, [&] {
+                    if (++idleMoments == 3)
+                        boxLoop.quit();
+                });
+        QTimer::singleShot(5000, &boxLoop, &QEventLoop::quit);
+        boxLoop.exec();
+        downWhileUp = form->btn_ComPortState->Down();
+        textWhileUp = form->btn_ComPortState->text();
+    };
+
+    QTest::mouseClick(form->btn_ComPortState, Qt::LeftButton);
+    WhileBoxIsUp() = {};
+    QCOMPARE(ShownBoxes().size(), 1);
+    QCOMPARE(idleMoments, 3);
+    // Held while the box is up: the button stays as the click left it.
+    QVERIFY(downWhileUp);
+    QCOMPARE(textWhileUp, QStringLiteral("Open"));
+    QCOMPARE(LogRecords(*m_rig, QStringLiteral("TFormMain_btn_ComPortStateClick")), 1);
+    // The first refresh after the handler releases it.
+    Refreshed(form);
+    QVERIFY(!form->btn_ComPortState->Down());
 }
 
 void TestRefresh::enableGroupControlsVisitsOnlyDirectChildren() {

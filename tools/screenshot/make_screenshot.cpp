@@ -2,7 +2,7 @@
 // with the port button, IN1 and IN3 ticked and rotation started, then a grab of the window.
 #include "AppRig.h"
 #include "app/Application.h"
-#include "app/ErrorReport.h"
+#include "common/ErrorBox.h"
 #include "device/cls_Model.h"
 #include "device/dm_IF_ComPort.h"
 #include "ui/Widgets.h"
@@ -21,8 +21,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     TInCyclerApplication app(argc, argv);
-    ErrorReport::SetRecorder([](const QString& title, const QString& text) {
-        std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(text));
+    ErrorBox::SetRecorder([](const ErrorBox::Shown& box) {
+        std::fprintf(stderr, "%s: %s\n", qPrintable(box.caption), qPrintable(box.text));
     });
 
     AppRig::Options options;
