@@ -6,6 +6,8 @@
 #include "device/dm_IF_ComPort.h"
 #include "log/cls_Log.h"
 
+#include <cstdio>
+
 namespace {
 
 // How long a run waits for its command to leave the port before it closes the port or
@@ -55,6 +57,10 @@ void TFormMain::StartupProcess_ForCmdLineParams() {
 
     ReplaceModel(nullptr);
     if (mod_IF_ComPort == nullptr || !mod_IF_ComPort->OpenComPort(f_CmdLineParams.ComPortNum)) {
+        // Before the record, which may fail in its turn.
+        if (mod_IF_ComPort != nullptr)
+            std::fprintf(stderr, "InCycler: %s\n",
+                         mod_IF_ComPort->LastOpenFailure().toLocal8Bit().constData());
         f_Log->OutputLogString(TLog::TypeError(), proc, QStringLiteral("（COM）COMポートOPEN失敗"));
         return;
     }
