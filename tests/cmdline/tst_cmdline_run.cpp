@@ -11,10 +11,14 @@
 #include <QProcess>
 #include <QSerialPort>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <grp.h>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -49,6 +53,7 @@ private slots:
     void PortThatCannotBeOpened_data();
     void PortThatCannotBeOpened();
     void PortHeldByAnotherProgram();
+    void PermissionDeniedNamesTheGroup();
 
 private:
     struct RunResult {
@@ -59,8 +64,10 @@ private:
     };
 
     VirtualSwitcher& StartSwitcher(VirtualSwitcher::Model model, int comNumber = 3);
-    // Runs the program to its end while this event loop keeps serving the switcher.
-    bool Run(const QStringList& arguments, RunResult* result);
+    // Runs the program to its end while this event loop keeps serving the switcher. The
+    // port directory is the switcher's unless another is given.
+    bool Run(const QStringList& arguments, RunResult* result, const QString& portDir = {},
+             const QString& program = {});
     // Each record's six fields.
     QList<QStringList> LogRecords() const;
     // Everything the switcher got, once the line has nothing more in flight.
@@ -101,7 +108,8 @@ VirtualSwitcher& TestCmdLineRun::StartSwitcher(VirtualSwitcher::Model model, int
     return *m_switcher;
 }
 
-bool TestCmdLineRun::Run(const QStringList& arguments, RunResult* result) {
+bool TestCmdLineRun::Run(const QStringList& arguments, RunResult* result, const QString& portDir,
+                         const QString& program) {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     // No display, and not the offscreen platform ctest gives this test: the program must
@@ -109,10 +117,10 @@ bool TestCmdLineRun::Run(const QStringList& arguments, RunResult* result) {
     env.remove(QStringLiteral("DISPLAY"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
     env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    env.insert(QStringLiteral("INCYCLER_PORT_DIR"), m_portDir.path());
+    env.insert(QStringLiteral("INCYCLER_PORT_DIR"), portDir.isEmpty() ? m_portDir.path() : portDir);
     process.setProcessEnvironment(env);
     QSignalSpy finished(&process, &QProcess::finished);
-    process.start(m_program, arguments);
+    process.start(program.isEmpty() ? m_program : program, arguments);
     if (!process.waitForStarted(kRunTimeoutMs))
         return false;
     result->pid = process.processId();
@@ -249,20 +257,33 @@ void TestCmdLineRun::RefusedArgumentsEndWithoutADisplay() {
 
 void TestCmdLineRun::PortThatCannotBeOpened_data() {
     QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("portDir"); // empty: the switcher's
+    QTest::addColumn<QString>("line");    // on standard error; <ports> is the switcher's directory
 
-    QTest::newRow("no such port") << QStringList{"/com07", "/rsx24p", "/in2"};
+    QTest::newRow("no such port") << QStringList{"/com07", "/rsx24p", "/in2"} << QString()
+                                  << "InCycler: COM7 (<ports>/COM7): no such device";
     // Port 0 asks the operator to choose; with nobody to ask that counts as a cancel.
-    QTest::newRow("port 0 without a display") << QStringList{"/com00", "/rsx24p", "/in2"};
+    QTest::newRow("port 0 without a display") << QStringList{"/com00", "/rsx24p", "/in2"}
+                                              << QString() << "InCycler: No serial port was chosen";
+    // A mistyped directory: nothing else is opened instead, although COM3 exists elsewhere.
+    QTest::newRow("missing port directory")
+        << QStringList{"/com03", "/rsx24p", "/in2"} << "/nonexistent/ports"
+        << "InCycler: COM3: the port directory /nonexistent/ports (INCYCLER_PORT_DIR) is not a "
+           "readable directory";
 }
 
 void TestCmdLineRun::PortThatCannotBeOpened() {
     QFETCH(QStringList, arguments);
+    QFETCH(QString, portDir);
+    QFETCH(QString, line);
     VirtualSwitcher& sim = StartSwitcher(VirtualSwitcher::Model::A);
 
     RunResult run;
-    QVERIFY(Run(arguments, &run));
+    QVERIFY(Run(arguments, &run, portDir));
     QCOMPARE(run.exitStatus, QProcess::NormalExit);
     QCOMPARE(run.exitCode, 1);
+    QCOMPARE(OwnLines(run.standardError),
+             QList<QByteArray>{line.replace(QStringLiteral("<ports>"), m_portDir.path()).toUtf8()});
 
     const QList<QStringList> records = LogRecords();
     QCOMPARE(records.size(), 1);
@@ -283,12 +304,48 @@ void TestCmdLineRun::PortHeldByAnotherProgram() {
     RunResult run;
     QVERIFY(Run({"/com03", "/rsx24p", "/in2"}, &run));
     QCOMPARE(run.exitCode, 1);
+    // Qt's lock file starts with the PID as the UUCP one does.
+    QCOMPARE(
+        OwnLines(run.standardError),
+        QList<QByteArray>{QStringLiteral("InCycler: COM3 (%1): in use by process %2 (%3)")
+                              .arg(QFileInfo(sim.LinkPath()).canonicalFilePath())
+                              .arg(QCoreApplication::applicationPid())
+                              .arg(QString::fromUtf8(ReadWholeFile("/proc/self/comm").trimmed()))
+                              .toUtf8()});
 
     const QList<QStringList> records = LogRecords();
     QCOMPARE(records.size(), 1);
     QCOMPARE(records.first()[3], kError);
     QCOMPARE(records.first()[4], kRunProc);
     QCOMPARE(records.first()[5], kOpenFailed);
+    QCOMPARE(sim.RawReceived(), QByteArray());
+}
+
+void TestCmdLineRun::PermissionDeniedNamesTheGroup() {
+    const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+    const group* dialout = ::getgrnam("dialout");
+    if (::geteuid() != 0 || setpriv.isEmpty() || dialout == nullptr)
+        QSKIP("needs root, setpriv and the group dialout");
+    VirtualSwitcher& sim = StartSwitcher(VirtualSwitcher::Model::A);
+    // The device given to dialout, as Debian gives serial ports; nobody is not in it.
+    const QByteArray device = QFileInfo(sim.LinkPath()).canonicalFilePath().toLocal8Bit();
+    QCOMPARE(::chown(device.constData(), 0, dialout->gr_gid), 0);
+    QCOMPARE(::chmod(device.constData(), 0660), 0);
+    // A copy nobody may run and write its log beside, and a way to the link.
+    QTemporaryDir exeDir;
+    const QString program = exeDir.filePath(QStringLiteral("InCycler"));
+    QVERIFY(QFile::copy(m_program, program));
+    QCOMPARE(::chmod(QFile::encodeName(exeDir.path()).constData(), 0777), 0);
+    QCOMPARE(::chmod(QFile::encodeName(m_portDir.path()).constData(), 0755), 0);
+
+    RunResult run;
+    QVERIFY(Run({"--reuid=nobody", "--regid=nogroup", "--clear-groups", program, "/com03",
+                 "/rsx24p", "/in2"},
+                &run, {}, setpriv));
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(OwnLines(run.standardError),
+             QList<QByteArray>{"InCycler: COM3 (" + device +
+                               "): Permission denied; is the user in the group dialout?"});
     QCOMPARE(sim.RawReceived(), QByteArray());
 }
 
