@@ -286,8 +286,13 @@ void TApdComPort::OnReadable() {
     do
         n = ::read(m_line->Fd(), buffer, size_t(room));
     while (n < 0 && errno == EINTR);
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-        return;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        // Woken with nothing to read: harmless once, but a line that reports a hang-up or
+        // an error this way would wake the loop for ever.
+        pollfd p{m_line->Fd(), POLLIN, 0};
+        if (::poll(&p, 1, 0) <= 0 || !(p.revents & (POLLHUP | POLLERR | POLLNVAL)))
+            return;
+    }
     if (n <= 0) {
         // Hung up or unplugged: end of file, or EIO for a pty whose other side has gone.
         // The descriptor stays readable for ever, so close at once rather than spin; the
