@@ -87,6 +87,9 @@ void TFormMain::StartupProcess_ForCmdLineParams() {
         return;
     f_CmdLineStage = TCmdLineStage::Decided;
     if (!opened) {
+        // Before the record, which may fail in its turn.
+        if (mod_IF_ComPort != nullptr)
+            SayOnStandardError(mod_IF_ComPort->LastOpenFailure());
         f_Log->OutputLogString(TLog::TypeError(), proc, QStringLiteral("（COM）COMポートOPEN失敗"));
         return;
     }

@@ -40,7 +40,8 @@ void TFormMain::btn_ComPortStateClick() {
     }
     ErrorBox::Show(this, ControlTexts::ErrorCaption(),
                    QStringLiteral("COMポートオープンに失敗しました。\r\n"
-                                  "ケーブル接続やポート番号をご確認ください。"));
+                                  "ケーブル接続やポート番号をご確認ください。\r\n") +
+                       mod_IF_ComPort->LastOpenFailure());
     // Only once the operator has dismissed the box.
     f_Log->OutputLogString(TLog::TypeError(), QStringLiteral("TFormMain_btn_ComPortStateClick"),
                            ControlTexts::OpenFailedLog());

@@ -1,12 +1,12 @@
 #include "PortMap.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSerialPortInfo>
 
 #include <algorithm>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -18,8 +18,14 @@ constexpr Range kRanges[] = {{"ttyS", 1}, {"ttyUSB", 33}, {"ttyACM", 65}};
 constexpr int kPerRange = 32;
 
 QString OverrideDir() {
-    const QString dir = qEnvironmentVariable("INCYCLER_PORT_DIR");
-    return !dir.isEmpty() && QFileInfo(dir).isDir() ? dir : QString();
+    return qEnvironmentVariable("INCYCLER_PORT_DIR");
+}
+
+bool ReadableDir(const QString& dir) {
+    struct stat st {};
+    const QByteArray path = QFile::encodeName(dir);
+    return ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           ::access(path.constData(), R_OK | X_OK) == 0;
 }
 
 bool IsCharDevice(const QString& path) {
@@ -31,6 +37,14 @@ bool IsCharDevice(const QString& path) {
 
 namespace PortMap {
 
+QString PortDirProblem() {
+    const QString dir = OverrideDir();
+    if (dir.isEmpty() || ReadableDir(dir))
+        return {};
+    return QStringLiteral("the port directory %1 (INCYCLER_PORT_DIR) is not a readable directory")
+        .arg(dir);
+}
+
 QString PortName(int n) {
     return QStringLiteral("COM%1").arg(n);
 }
@@ -40,7 +54,7 @@ QString DevicePath(int n) {
         return {};
     const QString dir = OverrideDir();
     if (!dir.isEmpty())
-        return QDir(dir).filePath(PortName(n));
+        return PortDirProblem().isEmpty() ? QDir(dir).filePath(PortName(n)) : QString();
     for (const Range& r : kRanges) {
         if (n >= r.first && n < r.first + kPerRange)
             return QStringLiteral("/dev/%1%2").arg(QLatin1String(r.prefix)).arg(n - r.first);
@@ -66,6 +80,8 @@ QList<int> AvailablePorts() {
     QList<int> numbers;
     const QString dir = OverrideDir();
     if (!dir.isEmpty()) {
+        if (!PortDirProblem().isEmpty())
+            return {};
         static const QRegularExpression comName(QStringLiteral("^COM([1-9][0-9]*)$"));
         const QStringList entries = QDir(dir).entryList(QDir::AllEntries | QDir::System);
         for (const QString& entry : entries) {

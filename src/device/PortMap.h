@@ -5,11 +5,17 @@
 
 // How a port number ("COM<n>") maps to a device on Linux.
 //
-// With INCYCLER_PORT_DIR naming a directory, port n is its entry named exactly "COM<n>"
-// (normally a link to a tty), and only those entries are the machine's ports. Without
-// it, numbers map by fixed ranges so that a device's number depends only on its name:
-// COM1-COM32 are /dev/ttyS0-31, COM33-COM64 /dev/ttyUSB0-31, COM65-COM96 /dev/ttyACM0-31.
+// With INCYCLER_PORT_DIR set (not empty), port n is the entry of that directory named
+// exactly "COM<n>" (normally a link to a tty), and only those entries are the machine's
+// ports; a directory that cannot be read has no ports at all, so that a mistyped name never
+// falls back to another device. Without it, numbers map by fixed ranges so that a device's
+// number depends only on its name: COM1-COM32 are /dev/ttyS0-31, COM33-COM64
+// /dev/ttyUSB0-31, COM65-COM96 /dev/ttyACM0-31.
 namespace PortMap {
+
+// Why INCYCLER_PORT_DIR gives no ports (a sentence naming the directory), or an empty
+// string when it is unset or names a readable directory.
+QString PortDirProblem();
 
 // The device path for port n (not yet resolved), or an empty string when no device
 // can carry that number.

@@ -1,22 +1,30 @@
 #include "cls_ApdComPort.h"
 
 #include "PortMap.h"
+#include "SerialDevice.h"
 #include "common/Errors.h"
 #include "form_ComSelect.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFileInfo>
+#include <QSocketNotifier>
 #include <QThread>
 
+#include <cerrno>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <unistd.h>
 
-TApdComPort::TApdComPort(QObject* parent) : QObject(parent) {
-    // Reading pauses while the queue is full, as a driver's handshake would hold the sender.
-    m_port.setReadBufferSize(ReceiveQueueSize);
-    connect(&m_port, &QSerialPort::readyRead, this, &TApdComPort::OnReadyRead);
-    connect(&m_port, &QSerialPort::errorOccurred, this, &TApdComPort::OnErrorOccurred);
+TApdComPort::TApdComPort(QObject* parent)
+    : QObject(parent), m_line(std::make_unique<TSerialDevice>()),
+      m_readNotifier(new QSocketNotifier(QSocketNotifier::Read, this)),
+      m_writeNotifier(new QSocketNotifier(QSocketNotifier::Write, this)) {
+    m_readNotifier->setEnabled(false);
+    m_writeNotifier->setEnabled(false);
+    connect(m_readNotifier, &QSocketNotifier::activated, this, &TApdComPort::OnReadable);
+    connect(m_writeNotifier, &QSocketNotifier::activated, this, &TApdComPort::OnWritable);
 }
 
 TApdComPort::~TApdComPort() {
@@ -24,7 +32,7 @@ TApdComPort::~TApdComPort() {
         // No nested event processing during destruction: just let go of the device.
         m_shuttingDown = true;
         DropQueuedBytes();
-        m_port.close();
+        ReleaseDevice();
         m_open = false;
     }
 }
@@ -74,11 +82,12 @@ void TApdComPort::SetOpen(bool open) {
         CloseSequence();
 }
 
-void TApdComPort::FailOpen(const QString& message) {
-    if (m_port.isOpen())
-        m_port.close();
+void TApdComPort::FailOpen(const QString& reason) {
+    const QString name = PortMap::PortName(m_comNumber);
+    const QString device = m_device;
+    ReleaseDevice();
     m_open = false;
-    throw EComPortError(message);
+    throw EComPortError(QStringLiteral("%1 (%2): %3").arg(name, device, reason));
 }
 
 void TApdComPort::OpenSequence() {
@@ -93,52 +102,49 @@ void TApdComPort::OpenSequence() {
 
     const QString name = PortMap::PortName(m_comNumber);
     const QString path = PortMap::DevicePath(m_comNumber);
-    // Open the real device, not the link: the lock that keeps two programs off one port
-    // is keyed on the name, so two names of one device must become the same name.
-    const QString device = path.isEmpty() ? QString() : QFileInfo(path).canonicalFilePath();
+    if (path.isEmpty()) {
+        const QString problem = PortMap::PortDirProblem();
+        throw EComPortError(QStringLiteral("%1: %2").arg(
+            name, problem.isEmpty() ? QStringLiteral("no such device") : problem));
+    }
+    // Open the real device, not the link: the lock file is named after the device, so two
+    // names of one device must become the same name.
+    const QString device = QFileInfo(path).canonicalFilePath();
     if (device.isEmpty())
-        throw EComPortError(QStringLiteral("%1: no such serial port").arg(name));
+        throw EComPortError(QStringLiteral("%1 (%2): no such device").arg(name, path));
 
-    m_port.setPortName(device);
-    if (!m_port.open(QIODevice::ReadWrite)) {
-        const QString reason = m_port.error() == QSerialPort::PermissionError
-                                   ? QStringLiteral("the port is in use or access is denied")
-                                   : m_port.errorString();
-        m_port.clearError();
-        throw EComPortError(QStringLiteral("%1 (%2): %3").arg(name, device, reason));
-    }
-    try {
-        ApplyLineSettings();
-        // Pseudo-terminals have no modem lines; that must not fail the open.
-        if (!m_port.setDataTerminalReady(true) &&
-            m_port.error() != QSerialPort::UnsupportedOperationError)
-            FailOpen(QStringLiteral("%1: cannot raise DTR: %2").arg(name, m_port.errorString()));
-    } catch (...) {
-        if (m_port.isOpen())
-            m_port.close();
-        throw;
-    }
-    m_port.clearError();
     m_device = device;
+    const QString reason = m_line->Open(device);
+    if (!reason.isEmpty())
+        FailOpen(reason);
+    ApplyLineSettings();
+    const QString dtr = m_line->RaiseDtr();
+    if (!dtr.isEmpty())
+        FailOpen(dtr);
+
+    m_received.clear();
+    m_output.clear();
+    m_readNotifier->setSocket(m_line->Fd());
+    m_writeNotifier->setSocket(m_line->Fd());
+    m_readNotifier->setEnabled(true);
     m_open = true;
 }
 
 void TApdComPort::ApplyLineSettings() {
-    const QString name = PortMap::PortName(m_comNumber);
-    if (!m_port.setBaudRate(m_baud) || !m_port.setDataBits(QSerialPort::Data8) ||
-        !m_port.setParity(QSerialPort::NoParity) || !m_port.setStopBits(QSerialPort::OneStop))
-        FailOpen(QStringLiteral("%1: line settings refused: %2").arg(name, m_port.errorString()));
-
     const bool handshake = (m_hwFlow & (hwfUseRTS | hwfRequireCTS)) != 0;
-    if (!m_port.setFlowControl(handshake ? QSerialPort::HardwareControl
-                                         : QSerialPort::NoFlowControl))
-        FailOpen(QStringLiteral("%1: flow control refused: %2").arg(name, m_port.errorString()));
+    const QString reason = m_line->Configure(m_baud, handshake, m_rts);
+    if (!reason.isEmpty())
+        FailOpen(reason);
+}
 
-    // Under the RTS handshake the driver owns the line; otherwise RTS is the level asked for.
-    if (!(m_hwFlow & hwfUseRTS) && !m_port.setRequestToSend(m_rts) &&
-        m_port.error() != QSerialPort::UnsupportedOperationError)
-        FailOpen(QStringLiteral("%1: cannot set RTS: %2").arg(name, m_port.errorString()));
-    m_port.clearError();
+void TApdComPort::ReleaseDevice() {
+    m_readNotifier->setEnabled(false);
+    m_writeNotifier->setEnabled(false);
+    m_line->Close();
+    m_received.clear();
+    m_output.clear();
+    m_announcing = false;
+    ++m_generation;
 }
 
 void TApdComPort::CloseSequence() {
@@ -146,7 +152,7 @@ void TApdComPort::CloseSequence() {
         return;
     m_shuttingDown = true;
     DropQueuedBytes();
-    m_port.close();
+    ReleaseDevice();
     // Handlers that were waiting run now, as they would while a driver's workers stop.
     QCoreApplication::processEvents();
     m_open = false;
@@ -166,22 +172,50 @@ void TApdComPort::PutString(const QByteArray& s) {
     if (m_shuttingDown)
         return;
     EnsureOpenForUse();
-    if (OutSize - m_port.bytesToWrite() < s.size())
+    if (OutSize - m_output.size() < s.size())
         throw EComPortError(
             QStringLiteral("%1: output buffer full").arg(PortMap::PortName(m_comNumber)));
-    if (m_port.write(s) != s.size())
-        throw EComPortError(QStringLiteral("%1: write failed: %2")
-                                .arg(PortMap::PortName(m_comNumber), m_port.errorString()));
+    m_output.append(s);
+    if (!Flush()) {
+        CloseSequence();
+        throw EComPortError(QStringLiteral("%1: write failed: the device is gone")
+                                .arg(PortMap::PortName(m_comNumber)));
+    }
+}
+
+bool TApdComPort::Flush() {
+    while (!m_output.isEmpty() && m_line->IsOpen()) {
+        const ssize_t n = ::write(m_line->Fd(), m_output.constData(), size_t(m_output.size()));
+        if (n > 0) {
+            m_output.remove(0, n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            return false;
+        // The line holds back (no CTS, or a pty's output stopped): on when it takes more.
+        m_writeNotifier->setEnabled(true);
+        return true;
+    }
+    m_writeNotifier->setEnabled(false);
+    return true;
+}
+
+void TApdComPort::OnWritable() {
+    if (!Flush())
+        CloseSequence();
 }
 
 void TApdComPort::GetBlock(char* block, quint16 len) {
     EnsureOpenForUse();
-    if (m_port.bytesAvailable() < len)
+    if (m_received.size() < len)
         throw EComPortError(QStringLiteral("%1: fewer than %2 bytes received")
                                 .arg(PortMap::PortName(m_comNumber))
                                 .arg(len));
-    if (len > 0 && m_port.read(block, len) != len)
-        throw EComPortError(QStringLiteral("%1: read failed").arg(PortMap::PortName(m_comNumber)));
+    std::copy_n(m_received.constData(), len, block);
+    m_received.remove(0, len);
+    ResumeReading();
 }
 
 void TApdComPort::ProcessCommunications() {
@@ -192,17 +226,30 @@ void TApdComPort::ProcessCommunications() {
 bool TApdComPort::DrainOutput(int timeoutMs) {
     if (!m_open)
         return true;
-    const QDeadlineTimer deadline(timeoutMs, Qt::PreciseTimer);
-    while (m_open && m_port.bytesToWrite() > 0 && !deadline.hasExpired())
-        m_port.waitForBytesWritten(static_cast<int>(qMax<qint64>(1, deadline.remainingTime())));
-    if (!m_open || m_port.bytesToWrite() > 0)
-        return false;
-    // Qt's buffer is empty; now wait for the driver's queue. tcdrain() could block for
-    // ever without CTS, so poll the queue's length against the deadline instead.
-    const int fd = static_cast<int>(m_port.handle());
+    const QDeadlineTimer deadline(qMax(0, timeoutMs), Qt::PreciseTimer);
+    while (!m_output.isEmpty()) {
+        if (!Flush()) {
+            CloseSequence();
+            return false;
+        }
+        if (m_output.isEmpty())
+            break;
+        const qint64 left = deadline.remainingTime();
+        if (left == 0)
+            return false;
+        pollfd p{m_line->Fd(), POLLOUT, 0};
+        // A line held back by flow control never turns writable: the deadline ends this.
+        if (::poll(&p, 1, int(qMin<qint64>(left, 60000))) > 0 && !(p.revents & POLLOUT)) {
+            if (!Flush())
+                CloseSequence();
+            return false;
+        }
+    }
+    // Now the driver's queue. tcdrain() could block for ever without CTS, so poll its
+    // length against the deadline instead.
     while (!deadline.hasExpired()) {
         int queued = 0;
-        if (::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued == 0)
+        if (::ioctl(m_line->Fd(), TIOCOUTQ, &queued) != 0 || queued == 0)
             return true;
         QThread::msleep(1);
     }
@@ -213,29 +260,69 @@ void TApdComPort::DropQueuedBytes() {
     // Unsent output and unread input are dropped. Output that has already left is left
     // alone: on a pseudo-terminal an output flush also throws away what has reached the
     // far end and not been read there yet, so a drained command would be lost after all.
-    bool outputQueued = m_port.bytesToWrite() > 0;
+    bool outputQueued = !m_output.isEmpty();
     if (!outputQueued) {
         int queued = 0;
         // A queue that cannot be read is taken as full, so that it is flushed.
-        outputQueued =
-            ::ioctl(static_cast<int>(m_port.handle()), TIOCOUTQ, &queued) != 0 || queued > 0;
+        outputQueued = ::ioctl(m_line->Fd(), TIOCOUTQ, &queued) != 0 || queued > 0;
     }
-    m_port.clear(outputQueued ? QSerialPort::AllDirections : QSerialPort::Input);
+    ::tcflush(m_line->Fd(), outputQueued ? TCIOFLUSH : TCIFLUSH);
+    m_output.clear();
+    m_received.clear();
 }
 
-void TApdComPort::OnReadyRead() {
-    const qint64 waiting = m_port.bytesAvailable();
-    if (waiting <= 0)
+void TApdComPort::OnReadable() {
+    if (!m_open || m_shuttingDown || m_announcing)
         return;
-    emit TriggerAvail(this, static_cast<quint16>(qMin<qint64>(waiting, ReceiveQueueSize)));
+    const qsizetype room = ReceiveQueueSize - m_received.size();
+    if (room <= 0) {
+        // Reading pauses while the queue is full, as a driver's handshake would hold the
+        // sender; GetBlock resumes it.
+        m_readNotifier->setEnabled(false);
+        return;
+    }
+    char buffer[ReceiveQueueSize];
+    ssize_t n = 0;
+    do
+        n = ::read(m_line->Fd(), buffer, size_t(room));
+    while (n < 0 && errno == EINTR);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        // Woken with nothing to read: harmless once, but a line that reports a hang-up or
+        // an error this way would wake the loop for ever.
+        pollfd p{m_line->Fd(), POLLIN, 0};
+        if (::poll(&p, 1, 0) <= 0 || !(p.revents & (POLLHUP | POLLERR | POLLNVAL)))
+            return;
+    }
+    if (n <= 0) {
+        // Hung up or unplugged: end of file, or EIO for a pty whose other side has gone.
+        // The descriptor stays readable for ever, so close at once rather than spin; the
+        // callers' open-on-demand paths take over.
+        CloseSequence();
+        return;
+    }
+    m_received.append(buffer, n);
+    Announce();
 }
 
-void TApdComPort::OnErrorOccurred(QSerialPort::SerialPortError error) {
-    // A hung-up or unplugged device shows as a resource, read or write error (a pty that
-    // lost its other side keeps failing its reads). Left open, QSerialPort would spin on
-    // error signals at full CPU: close at once; the callers' open-on-demand paths take over.
-    const bool deviceLost = error == QSerialPort::ResourceError ||
-                            error == QSerialPort::ReadError || error == QSerialPort::WriteError;
-    if (deviceLost && m_open)
-        CloseSequence();
+void TApdComPort::Announce() {
+    const quint64 generation = m_generation;
+    // The queue stays as it is while the handler runs.
+    m_announcing = true;
+    m_readNotifier->setEnabled(false);
+    struct TAfter {
+        TApdComPort* port;
+        quint64 generation;
+        ~TAfter() {
+            if (port->m_generation != generation)
+                return; // closed inside the handler
+            port->m_announcing = false;
+            port->ResumeReading();
+        }
+    } after{this, generation};
+    emit TriggerAvail(this, static_cast<quint16>(m_received.size()));
+}
+
+void TApdComPort::ResumeReading() {
+    if (m_open && !m_shuttingDown && !m_announcing && m_line->IsOpen())
+        m_readNotifier->setEnabled(m_received.size() < ReceiveQueueSize);
 }

@@ -2,7 +2,11 @@
 
 #include <QByteArray>
 #include <QObject>
-#include <QSerialPort>
+
+#include <memory>
+
+class QSocketNotifier;
+class TSerialDevice;
 
 // Hardware flow-control options of the port.
 enum THWFlowOption : unsigned {
@@ -13,11 +17,14 @@ enum THWFlowOption : unsigned {
 };
 using THWFlowOptions = unsigned;
 
-// The serial port object: a small driver over QSerialPort offering exactly what the
-// program relies on. Every failure raises EComPortError with a message.
+// The serial port object: a small driver over a Linux tty offering exactly what the program
+// relies on. Every failure raises EComPortError with a message that names the port, the
+// device and the reason ("COM5 (/dev/ttyUSB0): in use by process 4711 (minicom)").
 //
-// Everything runs on the GUI thread. Received bytes are announced through TriggerAvail,
-// emitted from QSerialPort::readyRead; the handler takes them with GetBlock while it runs.
+// Everything runs on the GUI thread, on a non-blocking descriptor watched by socket
+// notifiers: no threads, and no wake-ups while the line is quiet. Received bytes go into the
+// receive queue and are announced through TriggerAvail; the handler takes them with
+// GetBlock while it runs, and the queue does not change meanwhile.
 class TApdComPort : public QObject {
     Q_OBJECT
 public:
@@ -60,8 +67,8 @@ public:
     // Gives up the rest of the time slice.
     void ProcessCommunications();
 
-    // Waits, at most timeoutMs, until every queued byte has left the port (Qt's buffer and
-    // the driver's queue). Returns whether everything left in time. Close discards what
+    // Waits, at most timeoutMs, until every queued byte has left the port (the object's own
+    // buffer and the driver's queue). Returns whether everything left in time. Close discards what
     // is still queued, so a caller that needs delivery waits here first.
     bool DrainOutput(int timeoutMs);
 
@@ -79,11 +86,23 @@ private:
     void EnsureOpenForUse();
     // Before a close: the purge, sparing output that has already left.
     void DropQueuedBytes();
-    void OnReadyRead();
-    void OnErrorOccurred(QSerialPort::SerialPortError error);
-    [[noreturn]] void FailOpen(const QString& message);
+    // Lets go of the device at once, without running any event.
+    void ReleaseDevice();
+    void OnReadable();
+    void Announce();
+    void ResumeReading();
+    // Writes what the driver takes now. False when the device is gone.
+    bool Flush();
+    void OnWritable();
+    [[noreturn]] void FailOpen(const QString& reason);
 
-    QSerialPort m_port;
+    std::unique_ptr<TSerialDevice> m_line;
+    QSocketNotifier* m_readNotifier;
+    QSocketNotifier* m_writeNotifier;
+    QByteArray m_received; // the receive queue, at most ReceiveQueueSize bytes
+    QByteArray m_output;   // not yet taken by the driver, at most OutSize bytes
+    bool m_announcing = false;
+    quint64 m_generation = 0; // bumped by every release, so a handler can tell it closed
     QString m_device;
     quint16 m_comNumber = 0;
     qint32 m_baud = 19200;

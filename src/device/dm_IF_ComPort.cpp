@@ -4,6 +4,7 @@
 #include "app/ErrorReport.h"
 #include "cls_ApdComPort.h"
 #include "cls_Model.h"
+#include "common/Errors.h"
 #include "ui/form_Main.h"
 
 #include <QCoreApplication>
@@ -50,8 +51,10 @@ bool Tmod_IF_ComPort::OpenComPort(int a_ComPortNum) {
         ApdComPort1->SetHWFlowOptions(hwfUseRTS | hwfRequireCTS);
         ApdComPort1->SetRTS(true);
         ApdComPort1->SetOpen(true);
+        f_LastOpenFailure.clear();
         return true;
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
+        f_LastOpenFailure = ErrorMessage(error);
         return false;
     }
 }

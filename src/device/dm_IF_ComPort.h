@@ -20,6 +20,9 @@ public:
     TWindowTimer* const tmr_RxBuffCheck;
 
     bool OpenComPort(int a_ComPortNum);
+    // Why the last OpenComPort that failed did so, for the operator: "COM5 (/dev/ttyUSB0):
+    // Permission denied; is the user in the group dialout?". Empty after a success.
+    QString LastOpenFailure() const { return f_LastOpenFailure; }
     bool CloseComPort();
     bool Connected() const;
     bool SendCmd(const QByteArray& a_Cmd);
@@ -41,6 +44,7 @@ private:
     void UpdatePollSleep();
 
     QByteArray f_RcvBuff;
+    QString f_LastOpenFailure;
     bool f_Destroying = false;
 };
 

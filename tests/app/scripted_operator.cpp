@@ -5,6 +5,7 @@
 // (and whether the window was already marked) and the end of the window (and whether the
 // device was free again by then). A test sends the signal and reads these lines.
 
+#include "TestSupport.h"
 #include "app/Startup.h"
 #include "device/PortMap.h"
 #include "device/cls_Model.h"
@@ -14,7 +15,6 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QSerialPort>
 #include <QTimer>
 
 #include <cstdio>
@@ -26,21 +26,14 @@ void Say(const char* line) {
     std::fflush(stdout);
 }
 
-bool DeviceFree() {
-    QSerialPort probe;
-    probe.setPortName(QFileInfo(PortMap::DevicePath(3)).canonicalFilePath());
-    const bool opened = probe.open(QIODevice::ReadWrite);
-    probe.close();
-    return opened;
-}
-
 void WatchShutdown() {
     QObject::connect(mod_IF_ComPort, &QObject::destroyed, [] {
         Say(FormMain != nullptr && FormMain->Destroying() ? "module gone, window marked"
                                                           : "module gone, window not marked");
     });
     QObject::connect(FormMain, &QObject::destroyed, [] {
-        Say(DeviceFree() ? "window gone, device free" : "window gone, device held");
+        Say(DeviceFree(PortMap::DevicePath(3)) ? "window gone, device free"
+                                               : "window gone, device held");
     });
 }
 

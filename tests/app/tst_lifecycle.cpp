@@ -9,7 +9,6 @@
 
 #include <QFileInfo>
 #include <QLabel>
-#include <QSerialPort>
 #include <QSignalSpy>
 #include <QTimer>
 
@@ -27,16 +26,6 @@ int RunLoop(const std::function<void()>& first, int deadlineMs = 30000) {
     QTimer::singleShot(0, &guard, first);
     QTimer::singleShot(deadlineMs, &guard, [] { QCoreApplication::exit(99); });
     return QCoreApplication::exec();
-}
-
-// Whether another user of the device could open it now: the program holds it exclusively
-// while its port is open.
-bool DeviceFree(const QString& linkPath) {
-    QSerialPort probe;
-    probe.setPortName(QFileInfo(linkPath).canonicalFilePath());
-    const bool opened = probe.open(QIODevice::ReadWrite);
-    probe.close();
-    return opened;
 }
 
 } // namespace

@@ -17,6 +17,7 @@
 #include <QTest>
 
 #include <functional>
+#include <grp.h>
 #include <memory>
 
 #include <csignal>
@@ -106,6 +107,7 @@ private slots:
     void HelpAndVersion();
     void QuietInCronsEnvironment_data();
     void QuietInCronsEnvironment();
+    void PermissionDeniedNamesTheGroup();
 
 private:
     struct RunResult {
@@ -122,6 +124,7 @@ private:
         std::function<void(QProcess&)> during;
         std::function<void(QProcessEnvironment&)> environment;
         QString program;       // the copy in m_exeDir by default
+        QString portDir;       // the switcher's by default
         QStringList shellWrap; // e.g. {"sh", "-c", "ulimit -f 1; exec \"$0\" \"$@\""}
     };
     bool Run(const QStringList& arguments, RunResult* result, const RunOptions& options = {});
@@ -179,7 +182,8 @@ bool TestCmdLineRun::Run(const QStringList& arguments, RunResult* result,
     env.remove(QStringLiteral("DISPLAY"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
     env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    env.insert(QStringLiteral("INCYCLER_PORT_DIR"), m_portDir.path());
+    env.insert(QStringLiteral("INCYCLER_PORT_DIR"),
+               options.portDir.isEmpty() ? m_portDir.path() : options.portDir);
     if (options.environment)
         options.environment(env);
     process.setProcessEnvironment(env);
@@ -335,27 +339,42 @@ void TestCmdLineRun::RefusedArgumentsEndWithoutADisplay() {
 void TestCmdLineRun::PortThatCannotBeOpened_data() {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("platform"); // QT_QPA_PLATFORM as the caller sets it
+    QTest::addColumn<QString>("portDir");  // empty: the switcher's
+    QTest::addColumn<QString>("line");     // on standard error; <ports> is the switcher's directory
 
-    QTest::newRow("no such port") << QStringList{"/com07", "/rsx24p", "/in2"} << QString();
+    QTest::newRow("no such port") << QStringList{"/com07", "/rsx24p", "/in2"} << QString()
+                                  << QString() << "InCycler: COM7 (<ports>/COM7): no such device";
     // Port 0 asks the operator to choose; with nobody to ask that counts as a cancel.
     QTest::newRow("port 0 without a display")
-        << QStringList{"/com00", "/rsx24p", "/in2"} << QString();
+        << QStringList{"/com00", "/rsx24p", "/in2"} << QString() << QString()
+        << "InCycler: No serial port was chosen";
     QTest::newRow("port 0 on the offscreen platform")
-        << QStringList{"/com00", "/rsx24p", "/in2"} << QStringLiteral("offscreen");
+        << QStringList{"/com00", "/rsx24p", "/in2"} << QStringLiteral("offscreen") << QString()
+        << "InCycler: No serial port was chosen";
+    // A mistyped directory: nothing else is opened instead, although COM3 exists elsewhere.
+    QTest::newRow("missing port directory")
+        << QStringList{"/com03", "/rsx24p", "/in2"} << QString() << "/nonexistent/ports"
+        << "InCycler: COM3: the port directory /nonexistent/ports (INCYCLER_PORT_DIR) is not a "
+           "readable directory";
 }
 
 void TestCmdLineRun::PortThatCannotBeOpened() {
     QFETCH(QStringList, arguments);
     QFETCH(QString, platform);
+    QFETCH(QString, portDir);
+    QFETCH(QString, line);
     VirtualSwitcher& sim = StartSwitcher(VirtualSwitcher::Model::A);
 
     RunResult run;
     RunOptions options;
+    options.portDir = portDir;
     options.environment = [&](QProcessEnvironment& env) {
         if (!platform.isEmpty())
             env.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
     };
     QVERIFY(Run(arguments, &run, options));
+    QCOMPARE(OwnLines(run.standardError),
+             QList<QByteArray>{line.replace(QStringLiteral("<ports>"), m_portDir.path()).toUtf8()});
     QCOMPARE(run.exitStatus, QProcess::NormalExit);
     QCOMPARE(run.exitCode, 1);
 
@@ -378,6 +397,14 @@ void TestCmdLineRun::PortHeldByAnotherProgram() {
     RunResult run;
     QVERIFY(Run({"/com03", "/rsx24p", "/in2"}, &run));
     QCOMPARE(run.exitCode, 1);
+    // Qt's lock file starts with the PID as the UUCP one does.
+    QCOMPARE(
+        OwnLines(run.standardError),
+        QList<QByteArray>{QStringLiteral("InCycler: COM3 (%1): in use by process %2 (%3)")
+                              .arg(QFileInfo(sim.LinkPath()).canonicalFilePath())
+                              .arg(QCoreApplication::applicationPid())
+                              .arg(QString::fromUtf8(ReadWholeFile("/proc/self/comm").trimmed()))
+                              .toUtf8()});
 
     const QList<QStringList> records = LogRecords();
     QCOMPARE(records.size(), 1);
@@ -660,6 +687,36 @@ void TestCmdLineRun::QuietInCronsEnvironment() {
     QCOMPARE(m_standardOutput, QByteArray());
     QVERIFY(!QFileInfo::exists(home.filePath(QStringLiteral(".dbus"))));
     QCOMPARE(ReceivedAfterExit(Framed("SRC2")), Framed("SRC2"));
+}
+
+void TestCmdLineRun::PermissionDeniedNamesTheGroup() {
+    const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+    const group* dialout = ::getgrnam("dialout");
+    if (::geteuid() != 0 || setpriv.isEmpty() || dialout == nullptr)
+        QSKIP("needs root, setpriv and the group dialout");
+    VirtualSwitcher& sim = StartSwitcher(VirtualSwitcher::Model::A);
+    // The device given to dialout, as Debian gives serial ports; nobody is not in it.
+    const QByteArray device = QFileInfo(sim.LinkPath()).canonicalFilePath().toLocal8Bit();
+    QCOMPARE(::chown(device.constData(), 0, dialout->gr_gid), 0);
+    QCOMPARE(::chmod(device.constData(), 0660), 0);
+    // A copy nobody may run and write its log beside, and a way to the link.
+    QTemporaryDir exeDir;
+    const QString program = exeDir.filePath(QStringLiteral("InCycler"));
+    QVERIFY(QFile::copy(m_program, program));
+    QCOMPARE(::chmod(QFile::encodeName(exeDir.path()).constData(), 0777), 0);
+    QCOMPARE(::chmod(QFile::encodeName(m_portDir.path()).constData(), 0755), 0);
+
+    RunResult run;
+    RunOptions options;
+    options.program = setpriv;
+    QVERIFY(Run({"--reuid=nobody", "--regid=nogroup", "--clear-groups", program, "/com03",
+                 "/rsx24p", "/in2"},
+                &run, options));
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(OwnLines(run.standardError),
+             QList<QByteArray>{"InCycler: COM3 (" + device +
+                               "): Permission denied; is the user in the group dialout?"});
+    QCOMPARE(sim.RawReceived(), QByteArray());
 }
 
 QTEST_GUILESS_MAIN(TestCmdLineRun)

@@ -84,8 +84,11 @@ void TestManual::failedOpenShowsTheBoxThenLogsOnce() {
     QCOMPARE(ShownBoxes().size(), 1);
     const ShownBox& box = ShownBoxes().first();
     QCOMPARE(box.owner, form);
+    // The reason below the fixed text: the switcher's link went with it.
     QCOMPARE(box.text, QStringLiteral("COMポートオープンに失敗しました。\r\n"
-                                      "ケーブル接続やポート番号をご確認ください。"));
+                                      "ケーブル接続やポート番号をご確認ください。\r\n"
+                                      "COM3 (%1/COM3): no such device")
+                           .arg(m_rig->PortDir()));
     QCOMPARE(box.caption, QStringLiteral("エラー"));
     QCOMPARE(box.logLinesAtShow, 0); // the record comes after the box
     QCOMPARE(m_rig->LogLines().size(), 1);

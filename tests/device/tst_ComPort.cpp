@@ -13,7 +13,10 @@
 #include <QTest>
 #include <QTimer>
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace {
 
@@ -199,6 +202,49 @@ private slots:
         rig.Switcher().InjectRaw("t2\r");
         QTRY_COMPARE(rig.Form()->Model()->SelectedSourceNum(), 2);
         QTRY_VERIFY(!module->tmr_RxBuffCheck->Armed());
+    }
+
+    void lineIsSetWhileOpenAndRestoredAfter() {
+        AppRig rig;
+        const int peer = ::open(QFile::encodeName(rig.Switcher().SlavePath()).constData(),
+                                O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(peer >= 0);
+        termios before{};
+        QCOMPARE(::tcgetattr(peer, &before), 0);
+        QVERIFY(rig.Module()->OpenComPort(3));
+        termios open{};
+        QCOMPARE(::tcgetattr(peer, &open), 0);
+        QCOMPARE(::cfgetospeed(&open), speed_t(B9600));
+        QCOMPARE(open.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), tcflag_t(CS8 | CRTSCTS));
+        QCOMPARE(open.c_lflag & (ICANON | ECHO | ISIG), tcflag_t(0));
+        QCOMPARE(open.c_iflag & (IXON | IXOFF | ICRNL), tcflag_t(0));
+        QVERIFY(rig.Module()->CloseComPort());
+        termios after{};
+        QCOMPARE(::tcgetattr(peer, &after), 0);
+        QCOMPARE(after.c_cflag, before.c_cflag);
+        QCOMPARE(after.c_lflag, before.c_lflag);
+        QCOMPARE(after.c_iflag, before.c_iflag);
+        ::close(peer);
+    }
+
+    void drainGivesUpOnAHeldLineAndDeliversOnceReleased() {
+        AppRig rig;
+        Tmod_IF_ComPort* module = rig.Module();
+        QVERIFY(module->OpenComPort(3));
+        // The pty's output held back as CTS low would hold a real line.
+        const int peer = ::open(QFile::encodeName(rig.Switcher().SlavePath()).constData(),
+                                O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(peer >= 0);
+        QCOMPARE(::tcflow(peer, TCOOFF), 0);
+        QVERIFY(module->SendCmd("GET"));
+        QVERIFY(!module->ApdComPort1->DrainOutput(200));
+        QVERIFY(module->Connected());
+        QVERIFY(rig.Switcher().RawReceived().isEmpty());
+
+        QCOMPARE(::tcflow(peer, TCOON), 0);
+        ::close(peer);
+        QVERIFY(module->ApdComPort1->DrainOutput(10000));
+        QTRY_COMPARE(rig.Switcher().Frames(), QList<QByteArray>{"GET"});
     }
 
     void hangUpClosesThePortWithoutSpinning() {

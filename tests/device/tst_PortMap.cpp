@@ -51,6 +51,23 @@ private slots:
         QCOMPARE(PortMap::AvailablePorts(), (QList<int>{3, 10}));
         QCOMPARE(PortMap::DevicePath(3), dir.filePath(QStringLiteral("COM3")));
     }
+
+    void overrideThatIsNoReadableDirectoryHasNoPorts() {
+        QTemporaryDir dir;
+        QFile plain(dir.filePath(QStringLiteral("file")));
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        plain.close();
+        // Never the fixed ranges instead: a mistyped name must not drive another device.
+        for (const QString& path : {dir.filePath(QStringLiteral("missing")), plain.fileName()}) {
+            ScopedEnv env("INCYCLER_PORT_DIR", path.toLocal8Bit());
+            QVERIFY(PortMap::DevicePath(1).isEmpty());
+            QVERIFY(PortMap::AvailablePorts().isEmpty());
+            QVERIFY2(PortMap::PortDirProblem().contains(path),
+                     qPrintable(PortMap::PortDirProblem()));
+        }
+        ScopedEnv env("INCYCLER_PORT_DIR", dir.path().toLocal8Bit());
+        QVERIFY(PortMap::PortDirProblem().isEmpty());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPortMap)

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSignalSpy>
 
@@ -60,9 +61,16 @@ void TestSecondInstance::refusedAndSendsNothing() {
     QTRY_VERIFY_WITH_TIMEOUT(!finished.isEmpty(), kWaitMs);
     QCOMPARE(second.exitStatus(), QProcess::NormalExit);
     QCOMPARE(second.exitCode(), 1);
+    // It says why: this process holds the port.
     const QByteArray standardError = second.readAllStandardError();
-    for (const QByteArray& line : standardError.split('\n'))
-        QVERIFY2(!line.startsWith("InCycler:"), standardError.constData());
+    const QList<QByteArray> lines = OwnLines(standardError);
+    QVERIFY2(lines.size() == 1, standardError.constData());
+    const QString device = QFileInfo(sw.LinkPath()).canonicalFilePath();
+    QVERIFY2(lines.first().startsWith(QStringLiteral("InCycler: COM3 (%1): in use by process %2 (")
+                                          .arg(device)
+                                          .arg(QCoreApplication::applicationPid())
+                                          .toUtf8()),
+             lines.first().constData());
 
     const QString log = QString::fromUtf8(ReadWholeFile(exeDir.filePath("InCycler.log")));
     const QStringList records = log.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);

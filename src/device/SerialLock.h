@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+// The locks the usual Linux serial tools share on a device. minicom, cu and the lockdev
+// users write and honour a UUCP lock file in /var/lock, "LCK..<name>", holding the owner's
+// PID right-aligned in ten columns and a newline; picocom takes an flock on the open device.
+// InCycler honours both and takes both, so that whichever program comes second is refused.
+namespace SerialLock {
+
+// Who holds a device; pid 0 when that is not known.
+struct THolder {
+    qint64 pid = 0;
+    QString name; // from /proc/PID/comm, empty when unreadable
+};
+
+// "in use by process 4711 (minicom)", or "in use by another program" without a PID.
+QString InUseText(const THolder& holder);
+
+// The lock file's name for a device, as minicom names it: the path below /dev with every
+// "/" made "_" ("LCK..ttyUSB0", "LCK..pts_3"); the file name alone for a path elsewhere.
+QString LockFileName(const QString& devicePath);
+QString LockFilePath(const QString& devicePath);
+
+// The PID a lock file holds, or 0 when it holds none that can be read. Text as the UUCP
+// convention writes it (leading blanks, the digits, a newline; Qt's own lock files begin
+// the same way) or the old binary form, one native int of four bytes.
+qint64 ParseLockPid(const QByteArray& content);
+
+// Whether a process with this PID exists (it may belong to another user).
+bool ProcessAlive(qint64 pid);
+
+// The process's name from /proc/PID/comm, or an empty string.
+QString ProcessName(qint64 pid);
+
+// The live holder of the device's lock file, if any. A stale file (its process gone, or no
+// PID readable in it and older than a few seconds) is removed on the way; a younger one
+// that cannot be read yet is taken as held, since its writer may not have finished.
+std::optional<THolder> LiveLockFileHolder(const QString& devicePath);
+
+// The process holding an flock on the open device, as /proc/locks tells (pid 0 when it
+// cannot be found there).
+THolder FlockHolder(const QString& devicePath);
+
+// InCycler's own lock file while it holds a device. Removed by Release or the destructor,
+// and only while it still holds this process's PID.
+class TLockFile {
+public:
+    TLockFile() = default;
+    ~TLockFile() { Release(); }
+    TLockFile(const TLockFile&) = delete;
+    TLockFile& operator=(const TLockFile&) = delete;
+
+    // Writes the lock file. False, with *holder set, when another live holder's file is in
+    // the way. True also when no file can be made (no /var/lock, not writable): the flock
+    // still keeps the other tools off, and a missing lock directory is no fault of the port.
+    bool Acquire(const QString& devicePath, THolder* holder);
+    void Release();
+
+private:
+    QString m_path;
+};
+
+} // namespace SerialLock
