@@ -187,6 +187,7 @@ int main(int argc, char** argv) {
     std::vector<double> gaps, periods, afterTickEnd;
     const auto frames = Since(sw, rotationFrom, "");
     qint64 previousSelect = -1, startSelect = -1;
+    int selects = 0;
     for (qsizetype i = 0; i < frames.size(); ++i) {
         if (!frames[i].text.startsWith("SRC"))
             continue;
@@ -203,12 +204,14 @@ int main(int argc, char** argv) {
             gaps.push_back(gap);
         if (previousSelect >= 0 && previousSelect != startSelect)
             periods.push_back(double(frames[i].monotonicNs - previousSelect) / 1e6 - kIntervalMs);
-        // The tick before the one that sent this select ended just before the previous
-        // select was read (the switcher reads what a handler wrote once the loop runs).
-        const auto after = std::lower_bound(tickEndsNs.begin(), tickEndsNs.end(), previousSelect);
-        if (previousSelect >= 0 && after != tickEndsNs.begin())
-            afterTickEnd.push_back(double(frames[i].monotonicNs - *(after - 1)) / 1e6 -
+        // Every tick sends one select, the first after Start's own: select k came from tick
+        // k - 1, and the tick before it is k - 2. Counted, not found by time, since the
+        // switcher may read a select while the sending tick is still running (the sending
+        // lets the loop run) or only after it has ended.
+        if (selects >= 2 && std::size_t(selects - 2) < tickEndsNs.size())
+            afterTickEnd.push_back(double(frames[i].monotonicNs - tickEndsNs[selects - 2]) / 1e6 -
                                    kIntervalMs);
+        ++selects;
         std::printf("  %s at %+10.2f ms  query gap %6.2f ms%s\n", frames[i].text.constData(),
                     double(frames[i].monotonicNs - rotationFrom) / 1e6, gap,
                     fromStart ? "  (sent by Start)" : "");
