@@ -1,54 +1,69 @@
 // The receive path on arbitrary bytes: announcements of any size and content reach the
 // receive buffer, timer ticks cut replies out of it one at a time, and the current model's
-// parser reads them. The loop follows the data module's handlers step for step, on the
-// pure rules they call, so that no port and no window are needed.
+// parser reads them. It runs the data module's own receive buffer and parsers, with the
+// port's queue played by the input, so that no port and no window are needed; what it adds
+// is the checks.
 
 #include "FuzzCheck.h"
 #include "FuzzPieces.h"
 
 #include "common/Errors.h"
+#include "device/ModelState.h"
+#include "device/ReceiveBuffer.h"
 #include "device/ReplyFraming.h"
 #include "device/cls_ApdComPort.h"
-#include "device/cls_Model.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
 
+#include <algorithm>
 #include <cstdint>
-#include <memory>
 
 using namespace ReplyFraming;
 
 namespace {
 
 struct Receiver {
-    std::unique_ptr<TModel> model;
+    TReceiveBuffer buffer;
+    TModelState model;
     bool modelB = false;
-    QByteArray buffer;
-    // Every byte that reached the buffer, and how many of them ticks have taken: the buffer
-    // must always be the rest. Checked without copying the buffer, which would make every
-    // tick cost a copy of it.
+    // Every byte that reached the buffer, and how many of them have left it since: the
+    // buffer must always be the rest. Checked without copying the buffer, which would make
+    // every tick cost a copy of it.
     QByteArray stream;
     qsizetype taken = 0;
+
+    QByteArrayView Rest() const { return QByteArrayView(stream).sliced(taken); }
 };
 
-// What the announcement handler keeps. It reads the announcement in blocks but stops
-// keeping at the first NUL of any block, which keeps the same bytes as this.
+// One announcement of the port, its queue holding exactly the announced bytes. What is
+// kept must be what comes before the first NUL, however the blocks cut the announcement.
 void Announce(Receiver& rx, const QByteArray& announced) {
     const QByteArray kept = KeptBytes(announced);
     FUZZ_CHECK(announced.startsWith(kept));
     FUZZ_CHECK(!kept.contains('\0'));
     FUZZ_CHECK(kept.size() == announced.size() || announced.at(kept.size()) == '\0');
-    rx.buffer.append(kept);
+
+    qsizetype read = 0;
+    rx.buffer.Announce(static_cast<quint16>(announced.size()), [&](char* block, quint16 len) {
+        // The port hands out only what it announced.
+        FUZZ_CHECK(len > 0 && len <= announced.size() - read);
+        std::copy_n(announced.constData() + read, len, block);
+        read += len;
+    });
+    FUZZ_CHECK(read == announced.size());
+
+    // Then the buffer is bounded, dropping only its oldest bytes.
+    const qsizetype before = rx.Rest().size() + kept.size();
     rx.stream.append(kept);
-    // The handler then bounds the buffer, dropping only its oldest bytes.
-    const qsizetype before = rx.buffer.size();
-    const bool dropped = BoundBuffer(rx.buffer);
-    FUZZ_CHECK(dropped == (rx.buffer.size() < before));
-    FUZZ_CHECK(rx.buffer.size() <= kMaxBuffered);
-    FUZZ_CHECK(!dropped || rx.buffer.isEmpty() || rx.buffer.front() == '\x1b');
-    rx.taken += before - rx.buffer.size();
+    const QByteArray& buffer = rx.buffer.Bytes();
+    const qsizetype dropped = before - buffer.size();
+    FUZZ_CHECK(dropped >= 0 && rx.Rest().sliced(dropped) == QByteArrayView(buffer));
+    FUZZ_CHECK(buffer.size() <= kMaxBuffered);
+    FUZZ_CHECK(dropped == 0 || before > kMaxBuffered);
+    FUZZ_CHECK(dropped == 0 || buffer.isEmpty() || buffer.front() == ESC);
+    rx.taken += dropped;
 }
 
 void CheckEffect(const ReplyEffect& effect, const QString& reply, bool modelB) {
@@ -70,32 +85,29 @@ void CheckEffect(const ReplyEffect& effect, const QString& reply, bool modelB) {
 // conversion error leaves the model as it was.
 void Analyze(Receiver& rx, const QByteArray& bytes) {
     const QString reply = QString::fromLatin1(bytes);
-    const TPowerState power = rx.model->PowerState();
-    const int source = rx.model->SelectedSourceNum();
+    const TModelState before = rx.model;
     ReplyEffect effect;
     try {
         effect = rx.modelB ? ParseRsx24q(reply) : ParseRsx24p(reply);
     } catch (const EConvertError&) {
-        FUZZ_CHECK(rx.model->PowerState() == power);
-        FUZZ_CHECK(rx.model->SelectedSourceNum() == source);
+        FUZZ_CHECK(rx.model.PowerState() == before.PowerState());
+        FUZZ_CHECK(rx.model.SelectedSourceNum() == before.SelectedSourceNum());
         return;
     }
     CheckEffect(effect, reply, rx.modelB);
-    if (effect.power)
-        rx.model->SetPowerState(*effect.power);
-    if (effect.selectedSource)
-        rx.model->SetSelectedSourceNum(*effect.selectedSource);
+    rx.model.Apply(effect);
 }
 
 // One tick of the reply timer, with what each outcome promises about the buffer.
 TickResult OneTick(Receiver& rx) {
-    const QByteArrayView before = QByteArrayView(rx.stream).sliced(rx.taken);
-    const bool idle = TickChangesNothing(rx.buffer);
-    const Tick tick = CutOneReply(rx.buffer);
+    const QByteArrayView before = rx.Rest();
+    const bool idle = rx.buffer.TickChangesNothing();
+    const Tick tick = rx.buffer.Tick();
+    const QByteArray& buffer = rx.buffer.Bytes();
 
     // A tick only ever takes bytes off the front, and takes some unless it is idle.
-    const qsizetype removed = before.size() - rx.buffer.size();
-    FUZZ_CHECK(removed >= 0 && before.sliced(removed) == QByteArrayView(rx.buffer));
+    const qsizetype removed = before.size() - buffer.size();
+    FUZZ_CHECK(removed >= 0 && before.sliced(removed) == QByteArrayView(buffer));
     rx.taken += removed;
     const QByteArrayView after = before.sliced(removed);
     FUZZ_CHECK(idle == (tick.result == TickResult::Nothing));
@@ -132,18 +144,19 @@ TickResult OneTick(Receiver& rx) {
 // reply within the cap. Without new bytes, an over-long partial reply must be gone within
 // two ticks, or a flood of ESC bytes could outrun the timer.
 void Drain(Receiver& rx) {
-    const qsizetype start = rx.buffer.size();
+    const qsizetype start = rx.buffer.Bytes().size();
     qsizetype ticks = 0;
     int droppedInARow = 0;
-    while (!TickChangesNothing(rx.buffer)) {
+    while (!rx.buffer.TickChangesNothing()) {
         const TickResult result = OneTick(rx);
         droppedInARow = result == TickResult::DroppedPartial ? droppedInARow + 1 : 0;
         FUZZ_CHECK(droppedInARow <= 2);
         FUZZ_CHECK(++ticks <= start);
     }
-    FUZZ_CHECK(rx.buffer.size() <= kMaxPendingReply);
-    FUZZ_CHECK(rx.buffer.isEmpty() || rx.buffer.front() == ESC);
-    FUZZ_CHECK(!rx.buffer.contains(CR));
+    const QByteArray& buffer = rx.buffer.Bytes();
+    FUZZ_CHECK(buffer.size() <= kMaxPendingReply);
+    FUZZ_CHECK(buffer.isEmpty() || buffer.front() == ESC);
+    FUZZ_CHECK(!buffer.contains(CR));
 }
 
 QByteArray Frame(const QByteArray& text) {
@@ -188,8 +201,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     const Input input = Read(data, size);
     Receiver rx;
     rx.modelB = input.modelB;
-    rx.model =
-        rx.modelB ? std::unique_ptr<TModel>(new TRsx24q) : std::unique_ptr<TModel>(new TRsx24p);
 
     // Noise: announcements of varied sizes with a few ticks after each, as the timer
     // happens to find them.
@@ -205,17 +216,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
 
     // Then the device answers properly. A partial reply left by the noise swallows the
     // first frame (cut whole at its CR, as a damaged reply); the ones after it count.
-    rx.model->SetSelectedSourceNum(-1);
-    rx.model->SetPowerState(psNone);
+    rx.model.SetSelectedSourceNum(-1);
+    rx.model.SetPowerState(psNone);
     const QByteArray digitText = QByteArray::number(input.digit);
     const QByteArray sourceReply = Frame((rx.modelB ? "X24Qg" : "get") + digitText);
     Announce(rx, sourceReply + sourceReply);
     if (!rx.modelB)
         Announce(rx, Frame(input.powerOn ? "pwr1" : "pwr0"));
     Drain(rx);
-    FUZZ_CHECK(rx.buffer.isEmpty());
-    FUZZ_CHECK(rx.model->SelectedSourceNum() == input.digit);
-    FUZZ_CHECK(rx.model->PowerState() ==
+    FUZZ_CHECK(rx.buffer.Bytes().isEmpty());
+    FUZZ_CHECK(rx.model.SelectedSourceNum() == input.digit);
+    FUZZ_CHECK(rx.model.PowerState() ==
                (rx.modelB ? psNone : (input.powerOn ? psPowerOn : psPowerOff)));
     return 0;
 }

@@ -1,22 +1,18 @@
 #pragma once
 
-#include "common/MyTypes.h"
+#include "ModelState.h"
 
 #include <QByteArray>
 
 // The device model: the state the switcher last reported and its command set. A model
 // holds no reference to the port; every command goes through mod_IF_ComPort.SendCmd.
 // Operations a model lacks raise EAbstractError ("抽象エラー") and send nothing.
-class TModel {
+class TModel : public TModelState {
 public:
     virtual ~TModel() = default;
     TModel(const TModel&) = delete;
     TModel& operator=(const TModel&) = delete;
 
-    TPowerState PowerState() const { return f_PowerState; }
-    void SetPowerState(TPowerState state) { f_PowerState = state; }
-    int SelectedSourceNum() const { return f_SelectedSourceNum; }
-    void SetSelectedSourceNum(int num) { f_SelectedSourceNum = num; }
     int MaxSourceCount() const { return GetMaxSourceCount(); }
 
     virtual int GetMaxSourceCount() const;
@@ -29,10 +25,6 @@ public:
 protected:
     TModel() = default;
     static bool Send(const QByteArray& command);
-
-private:
-    int f_SelectedSourceNum = 0;
-    TPowerState f_PowerState = psNone;
 };
 
 // Model A, "RSX-24P".

@@ -14,8 +14,6 @@
 Tmod_IF_ComPort* mod_IF_ComPort = nullptr;
 
 namespace {
-constexpr int kBlockSize = 512;
-
 // Replies are written into the main window's current model.
 TModel* ReplyTarget() {
     return FormMain != nullptr ? FormMain->Model() : nullptr;
@@ -85,21 +83,7 @@ bool Tmod_IF_ComPort::SendCmd(const QByteArray& a_Cmd) {
 }
 
 void Tmod_IF_ComPort::ApdComPort1TriggerAvail(TApdComPort* CP, quint16 Count) {
-    // Take every announced byte, in blocks of at most 512. A NUL byte ends what is kept:
-    // it and the rest of this announcement are consumed and lost.
-    bool cut = false;
-    char block[kBlockSize];
-    for (int taken = 0; taken < Count;) {
-        const quint16 len = static_cast<quint16>(qMin(kBlockSize, Count - taken));
-        CP->GetBlock(block, len);
-        taken += len;
-        if (cut)
-            continue;
-        const QByteArray kept = ReplyFraming::KeptBytes(QByteArray(block, len));
-        f_RcvBuff.append(kept);
-        cut = kept.size() < len;
-    }
-    ReplyFraming::BoundBuffer(f_RcvBuff);
+    f_RcvBuff.Announce(Count, [CP](char* block, quint16 len) { CP->GetBlock(block, len); });
     UpdatePollSleep();
 }
 
@@ -116,14 +100,14 @@ void Tmod_IF_ComPort::tmr_RxBuffCheckTimer(TWindowTimer* Sender) {
         }
     } reenable{this, Sender};
 
-    const ReplyFraming::Tick tick = ReplyFraming::CutOneReply(f_RcvBuff);
+    const ReplyFraming::Tick tick = f_RcvBuff.Tick();
     if (tick.result == ReplyFraming::TickResult::Reply)
         AnalyzeRcvData(QString::fromLatin1(tick.reply));
 }
 
 void Tmod_IF_ComPort::UpdatePollSleep() {
     // A tick that can change nothing need not wake the process a thousand times a second.
-    tmr_RxBuffCheck->SetDormant(ReplyFraming::TickChangesNothing(f_RcvBuff));
+    tmr_RxBuffCheck->SetDormant(f_RcvBuff.TickChangesNothing());
 }
 
 void Tmod_IF_ComPort::AnalyzeRcvData(const QString& reply) {
@@ -134,19 +118,10 @@ void Tmod_IF_ComPort::AnalyzeRcvData(const QString& reply) {
         AnalyzeRcvData_Rsx24q(reply);
 }
 
-namespace {
-void Apply(const ReplyFraming::ReplyEffect& effect, TModel* model) {
-    if (effect.power)
-        model->SetPowerState(*effect.power);
-    if (effect.selectedSource)
-        model->SetSelectedSourceNum(*effect.selectedSource);
-}
-} // namespace
-
 void Tmod_IF_ComPort::AnalyzeRcvData_Rsx24p(const QString& reply) {
-    Apply(ReplyFraming::ParseRsx24p(reply), ReplyTarget());
+    ReplyTarget()->Apply(ReplyFraming::ParseRsx24p(reply));
 }
 
 void Tmod_IF_ComPort::AnalyzeRcvData_Rsx24q(const QString& reply) {
-    Apply(ReplyFraming::ParseRsx24q(reply), ReplyTarget());
+    ReplyTarget()->Apply(ReplyFraming::ParseRsx24q(reply));
 }

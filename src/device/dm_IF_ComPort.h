@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ReceiveBuffer.h"
 #include "common/WindowTimer.h"
 
 #include <QByteArray>
@@ -32,7 +33,7 @@ public:
     bool Destroying() const { return f_Destroying; }
 
     // The bytes received and not yet cut out as a reply.
-    const QByteArray& RcvBuff() const { return f_RcvBuff; }
+    const QByteArray& RcvBuff() const { return f_RcvBuff.Bytes(); }
 
     void ApdComPort1TriggerAvail(TApdComPort* CP, quint16 Count);
     void tmr_RxBuffCheckTimer(TWindowTimer* Sender);
@@ -43,7 +44,7 @@ private:
     void AnalyzeRcvData_Rsx24q(const QString& reply);
     void UpdatePollSleep();
 
-    QByteArray f_RcvBuff;
+    TReceiveBuffer f_RcvBuff;
     QString f_LastOpenFailure;
     bool f_Destroying = false;
 };

@@ -1,4 +1,5 @@
 #include "common/Errors.h"
+#include "device/ReceiveBuffer.h"
 #include "device/ReplyFraming.h"
 
 #include <QTest>
@@ -108,6 +109,51 @@ private slots:
     void nulCutsTheAnnouncement() {
         QCOMPARE(KeptBytes(QByteArray("ab\0cd", 5)), QByteArray("ab"));
         QCOMPARE(KeptBytes(QByteArray("\x1bpwr")), QByteArray("\x1bpwr"));
+    }
+
+    // The data module's buffer as the port's announcements and the reply timer drive it.
+    void receiveBufferTakesAnnouncementsInBlocks() {
+        TReceiveBuffer buffer;
+        QByteArray queue;
+        QList<int> blocks;
+        const auto getBlock = [&](char* block, quint16 len) {
+            if (queue.size() < len)
+                throw EComPortError(QStringLiteral("fewer bytes received"));
+            std::copy_n(queue.constData(), len, block);
+            queue.remove(0, len);
+            blocks.append(len);
+        };
+        const auto announce = [&](const QByteArray& bytes) {
+            queue = bytes;
+            buffer.Announce(quint16(bytes.size()), getBlock);
+        };
+
+        // A NUL in the second block: every block is taken, what follows the NUL is lost.
+        QByteArray first = "\x1bget1\r" + QByteArray(700, 'x');
+        first[600] = '\0';
+        announce(first);
+        QCOMPARE(blocks, (QList<int>{512, 194}));
+        QVERIFY(queue.isEmpty());
+        QCOMPARE(buffer.Bytes(), first.left(600));
+        // The cut holds for its own announcement only.
+        announce("\x1bget2\r");
+        QCOMPARE(buffer.Bytes(), first.left(600) + "\x1bget2\r");
+        QVERIFY(!buffer.TickChangesNothing());
+        QCOMPARE(buffer.Tick().reply, QByteArray("get1"));
+        QCOMPARE(buffer.Tick().result, TickResult::DroppedLeading);
+        QCOMPARE(buffer.Tick().reply, QByteArray("get2"));
+        QVERIFY(buffer.TickChangesNothing());
+
+        // Each announcement ends with the bound.
+        announce(QByteArray(kMaxBuffered, 'y') + "\x1bget3");
+        QCOMPARE(buffer.Bytes(), QByteArray("\x1bget3"));
+        QVERIFY(buffer.TickChangesNothing());
+
+        // A block the port cannot give: the error goes on, what was kept stays.
+        queue = QByteArray(TReceiveBuffer::kBlockSize, 'z');
+        QVERIFY_THROWS_EXCEPTION(EComPortError,
+                                 buffer.Announce(2 * TReceiveBuffer::kBlockSize, getBlock));
+        QCOMPARE(buffer.Bytes(), "\x1bget3" + QByteArray(TReceiveBuffer::kBlockSize, 'z'));
     }
 
     void modelAReplies_data() {
