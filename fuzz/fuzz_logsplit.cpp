@@ -4,7 +4,7 @@
 #include "FuzzCheck.h"
 #include "FuzzPieces.h"
 
-#include "log/cls_Log.h"
+#include "log/LogRules.h"
 
 #include <QByteArray>
 #include <QByteArrayView>

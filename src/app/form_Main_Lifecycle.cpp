@@ -49,7 +49,7 @@ void TFormMain::FinalizeMain() {
     f_AutoSelectParam.AutoSelectSource_List = nullptr;
 }
 
-// The icon lives in incycler_core, a static library: its resource must be pulled in by name.
+// The icon lives in incycler_gui, a static library: its resource must be pulled in by name.
 static void LoadIconResource() {
     Q_INIT_RESOURCE(incycler);
 }

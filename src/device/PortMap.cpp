@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QRegularExpression>
-#include <QSerialPortInfo>
 
 #include <algorithm>
 #include <sys/stat.h>
@@ -76,7 +75,7 @@ int NumberForDeviceName(const QString& name) {
     return 0;
 }
 
-QList<int> AvailablePorts() {
+QList<int> AvailablePorts(const std::function<QStringList()>& systemPorts) {
     QList<int> numbers;
     const QString dir = OverrideDir();
     if (!dir.isEmpty()) {
@@ -90,10 +89,9 @@ QList<int> AvailablePorts() {
                 numbers.append(m.captured(1).toInt());
         }
     } else {
-        // QSerialPortInfo leaves out the phantom ttyS nodes of absent UARTs.
-        const auto ports = QSerialPortInfo::availablePorts();
-        for (const QSerialPortInfo& info : ports) {
-            const int n = NumberForDeviceName(info.portName());
+        const QStringList names = systemPorts();
+        for (const QString& name : names) {
+            const int n = NumberForDeviceName(name);
             if (n > 0)
                 numbers.append(n);
         }

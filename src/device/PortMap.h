@@ -2,6 +2,9 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
+
+#include <functional>
 
 // How a port number ("COM<n>") maps to a device on Linux.
 //
@@ -21,8 +24,10 @@ QString PortDirProblem();
 // can carry that number.
 QString DevicePath(int n);
 
-// The numbers of the ports present now, ascending.
-QList<int> AvailablePorts();
+// The numbers of the ports present now, ascending: with INCYCLER_PORT_DIR, those of the
+// directory's entries; without it, those of the serial devices that systemPorts names
+// ("ttyUSB0", "ttyS1" ...; asked for only then), as far as a number maps to them.
+QList<int> AvailablePorts(const std::function<QStringList()>& systemPorts);
 
 // The port number for a device name such as "ttyUSB2" (35), or 0 when it has none.
 int NumberForDeviceName(const QString& name);

@@ -1,6 +1,7 @@
 #include "form_ComSelect.h"
 
 #include "PortMap.h"
+#include "SerialPorts.h"
 #include "common/Platform.h"
 
 #include <QApplication>
@@ -25,7 +26,7 @@ TComSelectForm::TComSelectForm(QWidget* parent) : QDialog(parent) {
 
     m_ports = new QComboBox(this);
     m_ports->setObjectName(QStringLiteral("cmb_Ports"));
-    const QList<int> ports = PortMap::AvailablePorts();
+    const QList<int> ports = SerialPorts::AvailablePorts();
     for (int n : ports) {
         if (n <= kHighestListedPort)
             m_ports->addItem(PortMap::PortName(n), n);

@@ -3,6 +3,7 @@
 #include "Widgets.h"
 #include "common/Errors.h"
 #include "device/PortMap.h"
+#include "device/SerialPorts.h"
 
 void TFormMain::cmb_ComPortNumDropDown() {
     LoadComPortList();
@@ -14,7 +15,7 @@ void TFormMain::cmb_ComPortNumKeyDown() {
 
 void TFormMain::LoadComPortList() {
     cmb_ComPortNum->clear();
-    const QList<int> ports = PortMap::AvailablePorts();
+    const QList<int> ports = SerialPorts::AvailablePorts();
     for (int n : ports)
         cmb_ComPortNum->addItem(PortMap::PortName(n));
     if (cmb_ComPortNum->count() == 0)

@@ -5,7 +5,7 @@
 // (and whether the window was already marked) and the end of the window (and whether the
 // device was free again by then). A test sends the signal and reads these lines.
 
-#include "TestSupport.h"
+#include "DeviceFree.h"
 #include "app/Startup.h"
 #include "device/PortMap.h"
 #include "device/cls_Model.h"

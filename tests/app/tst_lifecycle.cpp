@@ -3,6 +3,7 @@
 // order of the shutdown, and timer handlers that do nothing once the shutdown has begun.
 
 #include "ControlSupport.h"
+#include "DeviceFree.h"
 #include "app/Application.h"
 #include "app/ExitSignals.h"
 #include "app/Startup.h"

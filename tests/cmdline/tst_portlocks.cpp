@@ -4,6 +4,7 @@
 // lock file; while InCycler holds the port, its lock file is in the tools' own form and
 // picocom and minicom are refused.
 
+#include "DeviceFree.h"
 #include "TestSupport.h"
 #include "device/dm_IF_ComPort.h"
 #include "sim/VirtualSwitcher.h"

@@ -24,7 +24,3 @@ QByteArray ReadWholeFile(const QString& path);
 // InCycler's own lines on standard error, apart from what Qt says about the platform
 // (no runtime directory, no tray on the offscreen platform, and the like).
 QList<QByteArray> OwnLines(const QByteArray& standardError);
-
-// Whether another program could take the device (or the link to it) now, as picocom and
-// minicom would find it: no flock on it and no lock file for it in /var/lock.
-bool DeviceFree(const QString& path);

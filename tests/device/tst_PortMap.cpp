@@ -25,6 +25,12 @@ private slots:
         QCOMPARE(PortMap::NumberForDeviceName(QStringLiteral("ttyUSB32")), 0);
         QCOMPARE(PortMap::NumberForDeviceName(QStringLiteral("ttyUSB01")), 0);
         QCOMPARE(PortMap::NumberForDeviceName(QStringLiteral("pts/3")), 0);
+
+        // The system's devices that have a number, each once, in order.
+        const QStringList system{QStringLiteral("ttyUSB2"), QStringLiteral("ttyS0"),
+                                 QStringLiteral("pts/3"), QStringLiteral("ttyUSB2"),
+                                 QStringLiteral("ttyACM40")};
+        QCOMPARE(PortMap::AvailablePorts([&] { return system; }), (QList<int>{1, 35}));
     }
 
     void overrideListsOnlyComEntriesThatAreDevices() {
@@ -48,7 +54,9 @@ private slots:
         QVERIFY(QFile::link(com3.SlavePath(), dir.filePath(QStringLiteral("COM08"))));
         QVERIFY(QFile::link(com3.SlavePath(), dir.filePath(QStringLiteral("ttyUSB0"))));
 
-        QCOMPARE(PortMap::AvailablePorts(), (QList<int>{3, 10}));
+        // Only those: not the system's own devices as well.
+        const auto system = [] { return QStringList{QStringLiteral("ttyS0")}; };
+        QCOMPARE(PortMap::AvailablePorts(system), (QList<int>{3, 10}));
         QCOMPARE(PortMap::DevicePath(3), dir.filePath(QStringLiteral("COM3")));
     }
 
@@ -61,7 +69,9 @@ private slots:
         for (const QString& path : {dir.filePath(QStringLiteral("missing")), plain.fileName()}) {
             ScopedEnv env("INCYCLER_PORT_DIR", path.toLocal8Bit());
             QVERIFY(PortMap::DevicePath(1).isEmpty());
-            QVERIFY(PortMap::AvailablePorts().isEmpty());
+            QVERIFY(PortMap::AvailablePorts([] {
+                        return QStringList{QStringLiteral("ttyS0")};
+                    }).isEmpty());
             QVERIFY2(PortMap::PortDirProblem().contains(path),
                      qPrintable(PortMap::PortDirProblem()));
         }

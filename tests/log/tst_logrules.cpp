@@ -1,4 +1,4 @@
-#include "log/cls_Log.h"
+#include "log/LogRules.h"
 
 #include <QLocale>
 #include <QRandomGenerator>
