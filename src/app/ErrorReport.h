@@ -19,9 +19,9 @@ QString BoxText(const QString& message);
 void Show(const QString& message);
 
 // Runs a handler and reports an error that escapes it, as the application's notify() does.
-// Handlers connected to signals run through this, so that an error never unwinds through
-// Qt's frames between the event and the handler: Qt does not support that, and leaks the
-// event's data when it happens.
+// Handlers connected to signals run through this (ConnectReported connects them so), so that
+// an error never unwinds through Qt's frames between the event and the handler: Qt does not
+// support that, and leaks the event's data when it happens.
 template <typename Handler> void Run(Handler&& handler) {
     try {
         handler();

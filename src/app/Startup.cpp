@@ -1,6 +1,7 @@
 #include "Startup.h"
 
 #include "Application.h"
+#include "ConnectReported.h"
 #include "ErrorReport.h"
 #include "ExitSignals.h"
 #include "Usage.h"
@@ -196,13 +197,13 @@ int RunInCycler(int argc, char** argv) {
 }
 
 void ConnectExitRequests(TInCyclerApplication& app, TExitSignals& exitSignals, TFormMain* form) {
-    QObject::connect(&exitSignals, &TExitSignals::ExitRequested, form, &TFormMain::RequestExit);
+    ConnectReported(&exitSignals, &TExitSignals::ExitRequested, form, &TFormMain::RequestExit);
     // Not at the session manager's request to save: that also comes for a checkpoint and
     // for a log-off that is then cancelled, and the session goes on after both. With
     // nothing to save the request is answered at once, and the log-off is never vetoed.
     // The process ends when the session really does.
-    QObject::connect(&app, &TInCyclerApplication::QuitRequested, form,
-                     [form] { form->RequestExit(); });
+    ConnectReported(&app, &TInCyclerApplication::QuitRequested, form,
+                    [form] { form->RequestExit(); });
 }
 
 QString StartInCycler(TFormMain* form) {

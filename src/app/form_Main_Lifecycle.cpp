@@ -1,6 +1,6 @@
 #include "ui/form_Main.h"
 
-#include "app/ErrorReport.h"
+#include "app/ConnectReported.h"
 #include "common/Platform.h"
 #include "device/cls_Model.h"
 #include "log/cls_Log.h"
@@ -74,11 +74,9 @@ void TFormMain::BuildTray() {
     ppm_Exit->setObjectName(QStringLiteral("ppm_Exit"));
     TrayIcon1->setContextMenu(PopupMenu1);
 
-    connect(ppm_Show, &QAction::triggered, this,
-            [this] { ErrorReport::Run([this] { ppm_ShowClick(); }); });
-    connect(ppm_Exit, &QAction::triggered, this,
-            [this] { ErrorReport::Run([this] { ppm_ExitClick(); }); });
-    connect(TrayIcon1, &QSystemTrayIcon::activated, this, &TFormMain::OnTrayActivated);
+    ConnectReported(ppm_Show, &QAction::triggered, this, &TFormMain::ppm_ShowClick);
+    ConnectReported(ppm_Exit, &QAction::triggered, this, &TFormMain::ppm_ExitClick);
+    ConnectReported(TrayIcon1, &QSystemTrayIcon::activated, this, &TFormMain::OnTrayActivated);
     // Without a display there is no notification area, and showing the icon would only put
     // Qt's complaint about it into every scheduled run's output.
     if (!Platform::Headless())

@@ -1,7 +1,7 @@
 #include "dm_IF_ComPort.h"
 
 #include "ReplyFraming.h"
-#include "app/ErrorReport.h"
+#include "app/ConnectReported.h"
 #include "cls_ApdComPort.h"
 #include "cls_Model.h"
 #include "common/Errors.h"
@@ -25,12 +25,10 @@ Tmod_IF_ComPort::Tmod_IF_ComPort(QObject* parent)
       tmr_RxBuffCheck(new TWindowTimer(this, 1, true)) {
     if (mod_IF_ComPort == nullptr)
         mod_IF_ComPort = this;
-    connect(ApdComPort1, &TApdComPort::TriggerAvail, this,
-            [this](TApdComPort* port, quint16 count) {
-                ErrorReport::Run([this, port, count] { ApdComPort1TriggerAvail(port, count); });
-            });
-    connect(tmr_RxBuffCheck, &TWindowTimer::Timer, this,
-            [this] { ErrorReport::Run([this] { tmr_RxBuffCheckTimer(tmr_RxBuffCheck); }); });
+    ConnectReported(ApdComPort1, &TApdComPort::TriggerAvail, this,
+                    &Tmod_IF_ComPort::ApdComPort1TriggerAvail);
+    ConnectReported(tmr_RxBuffCheck, &TWindowTimer::Timer, this,
+                    [this] { tmr_RxBuffCheckTimer(tmr_RxBuffCheck); });
     UpdatePollSleep();
 }
 

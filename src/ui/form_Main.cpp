@@ -1,7 +1,7 @@
 #include "form_Main.h"
 
 #include "Widgets.h"
-#include "app/ErrorReport.h"
+#include "app/ConnectReported.h"
 #include "device/cls_Model.h"
 
 #include <QAbstractEventDispatcher>
@@ -209,43 +209,35 @@ void TFormMain::BuildControls() {
 }
 
 void TFormMain::ConnectHandlers() {
-    connect(cmb_Model, &QComboBox::activated, this,
-            [this] { ErrorReport::Run([this] { cmb_ModelChange(); }); });
-    connect(cmb_IntervalUnit, &QComboBox::activated, this,
-            [this] { ErrorReport::Run([this] { cmb_IntervalUnitChange(); }); });
+    ConnectReported(cmb_Model, &QComboBox::activated, this, &TFormMain::cmb_ModelChange);
+    ConnectReported(cmb_IntervalUnit, &QComboBox::activated, this,
+                    &TFormMain::cmb_IntervalUnitChange);
     spn_Interval->KeyPressFilter = [this](QChar key) { return spn_IntervalKeyPress(key); };
-    connect(cmb_ComPortNum, &TComPortComboBox::DropDown, this,
-            [this] { ErrorReport::Run([this] { cmb_ComPortNumDropDown(); }); });
-    connect(cmb_ComPortNum, &TComPortComboBox::KeyDown, this,
-            [this] { ErrorReport::Run([this] { cmb_ComPortNumKeyDown(); }); });
+    ConnectReported(cmb_ComPortNum, &TComPortComboBox::DropDown, this,
+                    &TFormMain::cmb_ComPortNumDropDown);
+    ConnectReported(cmb_ComPortNum, &TComPortComboBox::KeyDown, this,
+                    &TFormMain::cmb_ComPortNumKeyDown);
 
-    connect(btn_ComPortState, &TToggleButton::Click, this,
-            [this] { ErrorReport::Run([this] { btn_ComPortStateClick(); }); });
-    connect(btn_PowerState, &TToggleButton::Click, this,
-            [this] { ErrorReport::Run([this] { btn_PowerStateClick(); }); });
+    ConnectReported(btn_ComPortState, &TToggleButton::Click, this,
+                    &TFormMain::btn_ComPortStateClick);
+    ConnectReported(btn_PowerState, &TToggleButton::Click, this, &TFormMain::btn_PowerStateClick);
     for (TToggleButton* source : {btn_Source_01, btn_Source_02, btn_Source_03})
-        connect(source, &TToggleButton::Click, this, [this](TToggleButton* sender) {
-            ErrorReport::Run([this, sender] { btn_Source_xxClick(sender); });
-        });
-    connect(btn_Start, &QPushButton::clicked, this,
-            [this] { ErrorReport::Run([this] { btn_StartClick(); }); });
-    connect(btn_Stop, &QPushButton::clicked, this,
-            [this] { ErrorReport::Run([this] { btn_StopClick(); }); });
+        ConnectReported(source, &TToggleButton::Click, this, &TFormMain::btn_Source_xxClick);
+    ConnectReported(btn_Start, &QPushButton::clicked, this, &TFormMain::btn_StartClick);
+    ConnectReported(btn_Stop, &QPushButton::clicked, this, &TFormMain::btn_StopClick);
 
-    connect(tmr_StartupProcess_ForCmdLineParams, &TWindowTimer::Timer, this,
-            [this] { ErrorReport::Run([this] { tmr_StartupProcess_ForCmdLineParamsTimer(); }); });
-    connect(tmr_CheckSource, &TWindowTimer::Timer, this,
-            [this] { ErrorReport::Run([this] { tmr_CheckSourceTimer(); }); });
-    connect(tmr_RollSelectSource, &TWindowTimer::Timer, this,
-            [this] { ErrorReport::Run([this] { tmr_RollSelectSourceTimer(); }); });
-    connect(tmr_CheckPower, &TWindowTimer::Timer, this,
-            [this] { ErrorReport::Run([this] { tmr_CheckPowerTimer(); }); });
-    connect(f_WindowOpeningAlarm, &TWallClockAlarm::Due, this,
-            [this] { ErrorReport::Run([this] { WindowOpeningAlarmDue(); }); });
+    ConnectReported(tmr_StartupProcess_ForCmdLineParams, &TWindowTimer::Timer, this,
+                    &TFormMain::tmr_StartupProcess_ForCmdLineParamsTimer);
+    ConnectReported(tmr_CheckSource, &TWindowTimer::Timer, this, &TFormMain::tmr_CheckSourceTimer);
+    ConnectReported(tmr_RollSelectSource, &TWindowTimer::Timer, this,
+                    &TFormMain::tmr_RollSelectSourceTimer);
+    ConnectReported(tmr_CheckPower, &TWindowTimer::Timer, this, &TFormMain::tmr_CheckPowerTimer);
+    ConnectReported(f_WindowOpeningAlarm, &TWallClockAlarm::Due, this,
+                    &TFormMain::WindowOpeningAlarmDue);
 
     if (auto* dispatcher = QAbstractEventDispatcher::instance())
-        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,
-                [this] { ErrorReport::Run([this] { ApplicationEvents1Idle(); }); });
+        ConnectReported(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,
+                        &TFormMain::ApplicationEvents1Idle);
 }
 
 void TFormMain::ReplaceModel(TModel* model) {
