@@ -2,6 +2,7 @@
 
 #include "cmdline/CmdLineParse.h"
 #include "common/Errors.h"
+#include "control/ControlTexts.h"
 #include "device/PortMap.h"
 #include "device/cls_ApdComPort.h"
 #include "device/cls_Model.h"
@@ -40,8 +41,7 @@ void TFormMain::DoProcess_ByParamStr() {
     f_CmdLineParams = result.params;
     if (!result.ok) {
         if (!result.errorText.isEmpty())
-            f_Log->OutputLogString(TLog::TypeError(),
-                                   QStringLiteral("TFormMain_DoProcess_ByParamStr"),
+            f_Log->OutputLogString(TLog::TypeError(), LogRules::ProcName(this, __func__),
                                    result.errorText);
         if (result.endsProcess) {
             // A command the run could never carry out: recorded, and the process ends
@@ -71,7 +71,7 @@ void TFormMain::tmr_StartupProcess_ForCmdLineParamsTimer() {
 }
 
 void TFormMain::StartupProcess_ForCmdLineParams() {
-    const QString proc = QStringLiteral("TFormMain_StartupProcess_ForCmdLineParams");
+    const QString proc = LogRules::ProcName(this, __func__);
     // Whatever happens on the way, the run ends the process, and only the success record
     // earns status 0: an error escaping from here must not leave a hidden window running.
     f_CmdLineStage = TCmdLineStage::Running;
@@ -90,7 +90,7 @@ void TFormMain::StartupProcess_ForCmdLineParams() {
         // Before the record, which may fail in its turn.
         if (mod_IF_ComPort != nullptr)
             SayOnStandardError(mod_IF_ComPort->LastOpenFailure());
-        f_Log->OutputLogString(TLog::TypeError(), proc, QStringLiteral("（COM）COMポートOPEN失敗"));
+        f_Log->OutputLogString(TLog::TypeError(), proc, ControlTexts::OpenFailedLog());
         return;
     }
 

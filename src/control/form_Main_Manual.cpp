@@ -12,13 +12,14 @@
 namespace {
 
 // The power and input buttons open the port themselves when it went away since the last
-// refresh; a failure is only logged, under the handler's own name.
-bool OpenOnDemand(TFormMain* form, TLog* log, const QString& proc) {
+// refresh; a failure is only logged, under the handler's own name (its __func__).
+bool OpenOnDemand(TFormMain* form, TLog* log, const char* handler) {
     if (mod_IF_ComPort->Connected())
         return true;
     if (mod_IF_ComPort->OpenComPort(form->GetSelectedComPortNum()))
         return true;
-    log->OutputLogString(TLog::TypeError(), proc, ControlTexts::OpenFailedLog());
+    log->OutputLogString(TLog::TypeError(), LogRules::ProcName(form, handler),
+                         ControlTexts::OpenFailedLog());
     return false;
 }
 
@@ -43,12 +44,12 @@ void TFormMain::btn_ComPortStateClick() {
                                   "ケーブル接続やポート番号をご確認ください。\r\n") +
                        mod_IF_ComPort->LastOpenFailure());
     // Only once the operator has dismissed the box.
-    f_Log->OutputLogString(TLog::TypeError(), QStringLiteral("TFormMain_btn_ComPortStateClick"),
+    f_Log->OutputLogString(TLog::TypeError(), LogRules::ProcName(this, __func__),
                            ControlTexts::OpenFailedLog());
 }
 
 void TFormMain::btn_PowerStateClick() {
-    if (!OpenOnDemand(this, f_Log, QStringLiteral("TFormMain_btn_PowerStateClick")))
+    if (!OpenOnDemand(this, f_Log, __func__))
         return;
     // The click has already flipped the button: its new state is what the operator wants.
     const bool wantOn = btn_PowerState->Down();
@@ -62,7 +63,7 @@ void TFormMain::btn_PowerStateClick() {
 }
 
 void TFormMain::btn_Source_xxClick(TToggleButton* Sender) {
-    if (!OpenOnDemand(this, f_Log, QStringLiteral("TFormMain_btn_Source_xxClick")))
+    if (!OpenOnDemand(this, f_Log, __func__))
         return;
     const int sourceNum = Sender->Down() ? Sender->Tag() : 0;
     f_Model->SetInputSourceNum(sourceNum);

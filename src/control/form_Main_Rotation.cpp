@@ -18,7 +18,7 @@ void TFormMain::btn_StartClick() {
     if (f_AutoChangeRunning)
         return;
     if (!mod_IF_ComPort->OpenComPort(GetSelectedComPortNum())) {
-        f_Log->OutputLogString(TLog::TypeError(), QStringLiteral("TFormMain_btn_StartClick"),
+        f_Log->OutputLogString(TLog::TypeError(), LogRules::ProcName(this, __func__),
                                ControlTexts::OpenFailedLog());
         return;
     }
@@ -134,7 +134,7 @@ void TFormMain::AutoSelectSource(int sourceNum) {
         return;
     if (!mod_IF_ComPort->Connected() && !mod_IF_ComPort->OpenComPort(GetSelectedComPortNum())) {
         // Retried at every following tick, one record each.
-        f_Log->OutputLogString(TLog::TypeError(), QStringLiteral("TFormMain_AutoSelectSource"),
+        f_Log->OutputLogString(TLog::TypeError(), LogRules::ProcName(this, __func__),
                                ControlTexts::OpenFailedLog());
         return;
     }

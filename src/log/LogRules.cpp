@@ -1,6 +1,7 @@
 #include "LogRules.h"
 
 #include <QLocale>
+#include <QObject>
 #include <QStringList>
 
 namespace LogRules {
@@ -11,6 +12,10 @@ QString QuoteField(const QString& field) {
     QString quoted = field;
     quoted.replace(u'"', QStringLiteral("\"\""));
     return u'"' + quoted + u'"';
+}
+
+QString ProcName(const QObject* writer, const char* function) {
+    return QLatin1String(writer->metaObject()->className()) + u'_' + QLatin1String(function);
 }
 
 QString FormatRecord(const QDateTime& moment, qint64 pid, const QString& type, const QString& proc,

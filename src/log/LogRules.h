@@ -6,6 +6,8 @@
 #include <QList>
 #include <QString>
 
+class QObject;
+
 // The pure rules of the operation log, kept apart from the file effects so that tests
 // can pin them down without a file.
 namespace LogRules {
@@ -16,6 +18,11 @@ inline constexpr qsizetype MaxLines = 10000;
 // A field holding a comma or a double quote is enclosed in double quotes with every inner
 // double quote doubled; any other field, empty ones included, is returned unchanged.
 QString QuoteField(const QString& field);
+
+// A record's procedure field: the class name of the writing object, "_" and the name of
+// the writing function ("TFormMain_btn_StartClick" from TFormMain::btn_StartClick, given
+// __func__), so that no writer's name is typed by hand.
+QString ProcName(const QObject* writer, const char* function);
 
 // One record (without its line end): date, time with milliseconds, process id, type,
 // procedure and text, all from the single moment given, whatever the user's locale.

@@ -23,6 +23,7 @@ private slots:
     void formatRecord_data();
     void formatRecord();
     void formatRecordIgnoresTheUsersLocale();
+    void procNameIsTheWritersClassAndFunction();
     void splitLines_data();
     void splitLines();
     void joinWithCrLf_data();
@@ -94,6 +95,11 @@ void TestLogRules::formatRecordIgnoresTheUsersLocale() {
                                                   QStringLiteral("P,1"), QStringLiteral("t"));
     QLocale::setDefault(previous);
     QCOMPARE(record, QStringLiteral("2024/05/01,9:05:03.042,7,エラー,\"P,1\",t"));
+}
+
+void TestLogRules::procNameIsTheWritersClassAndFunction() {
+    QCOMPARE(LogRules::ProcName(this, __func__),
+             QStringLiteral("TestLogRules_procNameIsTheWritersClassAndFunction"));
 }
 
 void TestLogRules::splitLines_data() {
