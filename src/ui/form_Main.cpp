@@ -235,6 +235,9 @@ void TFormMain::ConnectHandlers() {
     ConnectReported(f_WindowOpeningAlarm, &TWallClockAlarm::Due, this,
                     &TFormMain::WindowOpeningAlarmDue);
 
+    // The idle refresh has no timer of its own: it runs each time the GUI thread's event loop
+    // is about to block, after whatever woke it has been handled. A loop that never blocks
+    // (QTRY's processEvents in the tests) never refreshes: the tests call it themselves.
     if (auto* dispatcher = QAbstractEventDispatcher::instance())
         ConnectReported(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,
                         &TFormMain::ApplicationEvents1Idle);

@@ -15,6 +15,9 @@
 using namespace ViewWrites;
 
 void TFormMain::ApplicationEvents1Idle() {
+    // Runs whenever the event loop is about to wait (the dispatcher's aboutToBlock), so once
+    // after every burst of events: a reply reaches the buttons at the first idle moment after
+    // the tick that took it in.
     // A box's own event loop announces idle moments too, in the middle of the handler that
     // showed it: the window catches up at the first refresh after that handler has finished.
     if (f_Destroying || !isVisible() || ErrorBox::IsOpen())
@@ -93,6 +96,10 @@ void TFormMain::UpdateComPortStateView(bool portOpen) {
     if (portOpen) {
         SetText(btn_ComPortState, QStringLiteral("Close"));
     } else {
+        // Not only a view: with the port closed, every refresh writes the model, forgetting
+        // the reported input (0, unknown). The input buttons then show none, and a rotation
+        // that reopens the port goes on from the first listed input. A hidden window does not
+        // refresh, and leaves the model as it is.
         if (f_Model != nullptr)
             f_Model->SetSelectedSourceNum(0);
         SetText(btn_ComPortState, QStringLiteral("Open"));
@@ -124,8 +131,8 @@ void TFormMain::UpdateSourceStateView(bool portOpen) {
     }
     for (TToggleButton* b : sources)
         SetEnabled(b, true);
-    // The button named "btn_Source_" plus the reported input in two digits: only 1 to 3
-    // name a button, any other report leaves all three up.
+    // The reported input's button, by its place in the row: only 1 to 3 have one, any other
+    // report leaves all three up.
     const int reported = f_Model != nullptr ? f_Model->SelectedSourceNum() : 0;
     if (reported >= 1 && reported <= 3) {
         sources[reported - 1]->SetDown(true);
