@@ -37,7 +37,7 @@ void TFormMain::InitMain() {
     f_Log = new TLog;
     f_AutoSelectParam.AutoSelectSource_List = new QList<int>;
     f_Log->Init();
-    tmr_CheckPower->SetInterval(650);
+    tmr_CheckPower->SetInterval(kCheckPowerDelayMs);
 }
 
 void TFormMain::FinalizeMain() {

@@ -8,6 +8,15 @@
 
 namespace SwitchingRules {
 
+namespace {
+// After a Start inside the window, the first firing comes this long after the grid point.
+constexpr qint64 AfterGridPointMs = 100;
+// The window's last switch: the timer fires this long after the end, when it is closed.
+constexpr qint64 AfterWindowEndMs = 5000;
+// A firing inside the window less than this many whole seconds after its start is its first.
+constexpr qint64 FirstFiringSeconds = 2;
+} // namespace
+
 double TimeOfDayFromMs(qint64 msOfDay) {
     return static_cast<double>(msOfDay) / static_cast<double>(MsPerDay);
 }
@@ -65,24 +74,24 @@ qint32 FirstIntervalForSetTime(double start, double end, qint64 interval, double
     }
     // A zero interval cannot come from the controls; it must not divide by zero either.
     const qint64 remainder = interval > 0 ? (e * 1000) % interval : 0;
-    return static_cast<qint32>(interval - remainder - m + 100);
+    return static_cast<qint32>(interval - remainder - m + AfterGridPointMs);
 }
 
 std::optional<qint32> LastSwitchDelay(qint64 interval, qint64 secondsToEnd) {
     const qint64 r = secondsToEnd * 1000;
     if (interval > r)
-        return static_cast<qint32>(r + 5000);
+        return static_cast<qint32>(r + AfterWindowEndMs);
     return std::nullopt;
 }
 
 bool RestartsRotation(double start, double t) {
-    return WholeSecondsBetween(start, t) < 2;
+    return WholeSecondsBetween(start, t) < FirstFiringSeconds;
 }
 
 qint32 WaitingSleepMs(double start, double end, qint64 nowMsOfDay,
                       std::optional<qint64> msToOffsetChange) {
     if (IsInWindow(start, end, TimeOfDayFromMs(nowMsOfDay)))
-        return 1;
+        return AtOnceMs;
     qint64 sleep = WaitingBackstopMs;
     if (start != end) {
         const qint64 toStart = ((MsOfDay(start) - nowMsOfDay) % MsPerDay + MsPerDay) % MsPerDay;
@@ -90,7 +99,7 @@ qint32 WaitingSleepMs(double start, double end, qint64 nowMsOfDay,
     }
     if (msToOffsetChange)
         sleep = qMin(sleep, *msToOffsetChange);
-    return static_cast<qint32>(qMax<qint64>(sleep, 1));
+    return static_cast<qint32>(qMax<qint64>(sleep, AtOnceMs));
 }
 
 std::optional<qint64> IntervalMs(int value, int unitIndex) {

@@ -59,6 +59,9 @@ std::optional<qint32> LastSwitchDelay(qint64 interval, qint64 secondsToEnd);
 // rotation from the first listed input.
 bool RestartsRotation(double start, double t);
 
+// The interval of a rotation tick that is to decide at once (the shortest a timer takes).
+inline constexpr qint32 AtOnceMs = 1;
+
 // The longest the waiting rotation sleeps before it looks at the clock again: the guard
 // against a change of the time zone, which no clock set announces.
 inline constexpr qint32 WaitingBackstopMs = 15 * 60 * 1000;

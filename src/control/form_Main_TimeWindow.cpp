@@ -56,7 +56,7 @@ void TFormMain::WindowOpeningAlarmDue() {
     if (Destroying() || !f_AutoChangeRunning || f_Mode_AutoSelectSource != mdSetTime ||
         !tmr_RollSelectSource->Enabled())
         return;
-    tmr_RollSelectSource->SetInterval(1);
+    tmr_RollSelectSource->SetInterval(SwitchingRules::AtOnceMs);
 }
 
 bool TFormMain::IsInSetTime() {

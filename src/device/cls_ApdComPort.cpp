@@ -17,6 +17,13 @@
 #include <termios.h>
 #include <unistd.h>
 
+namespace {
+// One wait for the line to take more output; the drain's loop comes round until its deadline.
+constexpr qint64 kLongestOutputWaitMs = 60000;
+// How often the drain looks at the driver's queue while bytes are still in it.
+constexpr unsigned long kDriverQueueLookMs = 1;
+} // namespace
+
 TApdComPort::TApdComPort(QObject* parent)
     : QObject(parent), m_line(std::make_unique<TSerialDevice>()),
       m_readNotifier(new QSocketNotifier(QSocketNotifier::Read, this)),
@@ -239,7 +246,7 @@ bool TApdComPort::DrainOutput(int timeoutMs) {
             return false;
         pollfd p{m_line->Fd(), POLLOUT, 0};
         // A line held back by flow control never turns writable: the deadline ends this.
-        if (::poll(&p, 1, int(qMin<qint64>(left, 60000))) > 0 && !(p.revents & POLLOUT)) {
+        if (::poll(&p, 1, int(qMin(left, kLongestOutputWaitMs))) > 0 && !(p.revents & POLLOUT)) {
             if (!Flush())
                 CloseSequence();
             return false;
@@ -251,7 +258,7 @@ bool TApdComPort::DrainOutput(int timeoutMs) {
         int queued = 0;
         if (::ioctl(m_line->Fd(), TIOCOUTQ, &queued) != 0 || queued == 0)
             return true;
-        QThread::msleep(1);
+        QThread::msleep(kDriverQueueLookMs);
     }
     return false;
 }

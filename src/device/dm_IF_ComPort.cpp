@@ -14,6 +14,9 @@
 Tmod_IF_ComPort* mod_IF_ComPort = nullptr;
 
 namespace {
+// The reply timer's tick: one reply cut out per tick.
+constexpr int kReplyPollMs = 1;
+
 // Replies are written into the main window's current model.
 TModel* ReplyTarget() {
     return FormMain != nullptr ? FormMain->Model() : nullptr;
@@ -22,7 +25,7 @@ TModel* ReplyTarget() {
 
 Tmod_IF_ComPort::Tmod_IF_ComPort(QObject* parent)
     : QObject(parent), ApdComPort1(new TApdComPort(this)),
-      tmr_RxBuffCheck(new TWindowTimer(this, 1, true)) {
+      tmr_RxBuffCheck(new TWindowTimer(this, kReplyPollMs, true)) {
     if (mod_IF_ComPort == nullptr)
         mod_IF_ComPort = this;
     ConnectReported(ApdComPort1, &TApdComPort::TriggerAvail, this,

@@ -201,10 +201,10 @@ void TFormMain::BuildControls() {
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
 
-    tmr_StartupProcess_ForCmdLineParams = new TWindowTimer(this, 100, false);
-    tmr_CheckSource = new TWindowTimer(this, 100, false);
-    tmr_RollSelectSource = new TWindowTimer(this, 100, false);
-    tmr_CheckPower = new TWindowTimer(this, 650, false);
+    tmr_StartupProcess_ForCmdLineParams = new TWindowTimer(this, kCmdLineStartDelayMs, false);
+    tmr_CheckSource = new TWindowTimer(this, kCheckSourceDelayMs, false);
+    tmr_RollSelectSource = new TWindowTimer(this, kRotationDesignIntervalMs, false);
+    tmr_CheckPower = new TWindowTimer(this, kCheckPowerDelayMs, false);
     f_WindowOpeningAlarm = new TWallClockAlarm(this);
 }
 

@@ -181,6 +181,13 @@ private:
     void OnTrayActivated(QSystemTrayIcon::ActivationReason reason);
     void BringToFront();
     void ReplaceModel(TModel* model);
+
+    // The timers' intervals as the window is built. The checks ask the device this long after
+    // a command; the rotation's is always set anew before it is enabled.
+    static constexpr int kCheckSourceDelayMs = 100;
+    static constexpr int kCheckPowerDelayMs = 650;
+    static constexpr int kCmdLineStartDelayMs = 100;
+    static constexpr int kRotationDesignIntervalMs = 100;
     // Stops the rotation's timer and whatever wait for the window is pending.
     void DisarmRotation();
 
