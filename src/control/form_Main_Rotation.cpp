@@ -12,6 +12,7 @@
 #include <QComboBox>
 #include <QListWidget>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QTimeEdit>
 
 void TFormMain::btn_StartClick() {
@@ -75,13 +76,10 @@ void TFormMain::tmr_RollSelectSourceTimer() {
     // Re-armed however the switch ends, errors included, but only while switching still
     // runs: a Stop handled inside this tick (the command writing lets the loop run) must
     // not be undone by the re-arming.
-    struct Rearm {
-        TFormMain* form;
-        ~Rearm() {
-            if (form->AutoChangeRunning() && !form->Destroying())
-                form->tmr_RollSelectSource->SetEnabled(true);
-        }
-    } rearm{this};
+    const auto rearm = qScopeGuard([this] {
+        if (f_AutoChangeRunning && !f_Destroying)
+            tmr_RollSelectSource->SetEnabled(true);
+    });
 
     switch (f_Mode_AutoSelectSource) {
     case mdEveryTime:

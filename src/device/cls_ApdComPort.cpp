@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QSocketNotifier>
 #include <QThread>
 
@@ -316,16 +317,12 @@ void TApdComPort::Announce() {
     // The queue stays as it is while the handler runs.
     m_announcing = true;
     m_readNotifier->setEnabled(false);
-    struct TAfter {
-        TApdComPort* port;
-        quint64 generation;
-        ~TAfter() {
-            if (port->m_generation != generation)
-                return; // closed inside the handler
-            port->m_announcing = false;
-            port->ResumeReading();
-        }
-    } after{this, generation};
+    const auto after = qScopeGuard([this, generation] {
+        if (m_generation != generation)
+            return; // closed inside the handler
+        m_announcing = false;
+        ResumeReading();
+    });
     emit TriggerAvail(this, static_cast<quint16>(m_received.size()));
 }
 

@@ -8,6 +8,7 @@
 #include "ui/form_Main.h"
 
 #include <QCoreApplication>
+#include <QScopeGuard>
 
 #include <exception>
 
@@ -92,14 +93,10 @@ void Tmod_IF_ComPort::tmr_RxBuffCheckTimer(TWindowTimer* Sender) {
     if (f_Destroying)
         return;
     Sender->SetEnabled(false);
-    struct Reenable {
-        Tmod_IF_ComPort* module;
-        TWindowTimer* timer;
-        ~Reenable() {
-            timer->SetEnabled(true);
-            module->UpdatePollSleep();
-        }
-    } reenable{this, Sender};
+    const auto reenable = qScopeGuard([this, Sender] {
+        Sender->SetEnabled(true);
+        UpdatePollSleep();
+    });
 
     const ReplyFraming::Tick tick = f_RcvBuff.Tick();
     if (tick.result == ReplyFraming::TickResult::Reply)
