@@ -8,7 +8,3 @@ QString EInCyclerError::Message() const {
 }
 
 EAbstractError::EAbstractError() : EInCyclerError(QStringLiteral("抽象エラー")) {}
-
-QString ErrorMessage(const std::exception& error) {
-    return QString::fromUtf8(error.what());
-}

@@ -34,6 +34,3 @@ class EFileError : public EInCyclerError {
 public:
     using EInCyclerError::EInCyclerError;
 };
-
-// The message of any exception, as text for the operator.
-QString ErrorMessage(const std::exception& error);

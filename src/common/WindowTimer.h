@@ -26,7 +26,6 @@ public:
 
     // While dormant an enabled timer does not wake the process; leaving the dormant state
     // starts a fresh countdown. For a poll whose tick provably changes nothing.
-    bool Dormant() const { return m_dormant; }
     void SetDormant(bool dormant);
 
     // Whether the underlying timer is armed, that is, whether a firing is due.

@@ -170,9 +170,6 @@ void TApdComPort::CloseSequence() {
 void TApdComPort::EnsureOpenForUse() {
     if (m_open)
         return;
-    if (!m_autoOpen)
-        throw EComPortError(
-            QStringLiteral("%1: the port is not open").arg(PortMap::PortName(m_comNumber)));
     OpenSequence();
 }
 

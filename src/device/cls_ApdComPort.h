@@ -48,17 +48,12 @@ public:
     bool RTS() const { return m_rts; }
     void SetRTS(bool rts);
 
-    bool AutoOpen() const { return m_autoOpen; }
-    void SetAutoOpen(bool autoOpen) { m_autoOpen = autoOpen; }
-
     // True from the end of a successful open until a close completes.
     bool Open() const { return m_open; }
     void SetOpen(bool open);
 
-    bool ShuttingDown() const { return m_shuttingDown; }
-
     // Queues the bytes for sending and returns without waiting. Does nothing while the
-    // port shuts down; opens a closed port first when AutoOpen is on.
+    // port shuts down; opens a closed port first.
     void PutString(const QByteArray& s);
 
     // Inside the announcement: takes the next len unread bytes into block.
@@ -108,7 +103,6 @@ private:
     qint32 m_baud = 19200;
     THWFlowOptions m_hwFlow = 0;
     bool m_rts = true;
-    bool m_autoOpen = true;
     bool m_open = false;
     bool m_shuttingDown = false;
 };

@@ -13,8 +13,6 @@ public:
     TModel(const TModel&) = delete;
     TModel& operator=(const TModel&) = delete;
 
-    int MaxSourceCount() const { return GetMaxSourceCount(); }
-
     virtual int GetMaxSourceCount() const;
     virtual bool PowerOn();
     virtual bool PowerOff();

@@ -54,7 +54,7 @@ bool Tmod_IF_ComPort::OpenComPort(int a_ComPortNum) {
         f_LastOpenFailure.clear();
         return true;
     } catch (const std::exception& error) {
-        f_LastOpenFailure = ErrorMessage(error);
+        f_LastOpenFailure = QString::fromUtf8(error.what());
         return false;
     }
 }

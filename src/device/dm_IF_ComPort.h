@@ -30,7 +30,6 @@ public:
 
     // Marks the module as being destroyed; timer handlers then do nothing.
     void MarkDestroying() { f_Destroying = true; }
-    bool Destroying() const { return f_Destroying; }
 
     // The bytes received and not yet cut out as a reply.
     const QByteArray& RcvBuff() const { return f_RcvBuff.Bytes(); }

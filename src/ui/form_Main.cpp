@@ -245,21 +245,19 @@ void TFormMain::ConnectHandlers() {
 
 void TFormMain::ReplaceModel(TModel* model) {
     delete f_Model;
-    f_Model = nullptr;
     f_Model = model;
 }
 
 void TFormMain::cmb_ModelChange() {
-    delete f_Model;
-    f_Model = nullptr;
     switch (cmb_Model->currentIndex()) {
     case 0:
-        f_Model = new TRsx24p;
+        ReplaceModel(new TRsx24p);
         break;
     case 1:
-        f_Model = new TRsx24q;
+        ReplaceModel(new TRsx24q);
         break;
     default:
+        ReplaceModel(nullptr);
         break;
     }
 }

@@ -13,7 +13,7 @@ private slots:
         for (TModel* m : {static_cast<TModel*>(&a), static_cast<TModel*>(&b)}) {
             QCOMPARE(m->PowerState(), psNone);
             QCOMPARE(m->SelectedSourceNum(), 0);
-            QCOMPARE(m->MaxSourceCount(), 3);
+            QCOMPARE(m->GetMaxSourceCount(), 3);
         }
     }
 
