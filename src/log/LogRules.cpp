@@ -4,6 +4,16 @@
 #include <QObject>
 #include <QStringList>
 
+namespace {
+
+// A byte above CR is neither CR nor LF: the scanner skips those in a tight loop, and leaves
+// CR, LF and the few other control bytes below them to its careful path.
+bool AboveCr(char byte) {
+    return static_cast<unsigned char>(byte) > '\r';
+}
+
+} // namespace
+
 namespace LogRules {
 
 QString QuoteField(const QString& field) {
@@ -85,8 +95,7 @@ void TLineScanner::Feed(QByteArrayView piece) {
     qsizetype i = 0;
     while (i < size) {
         if (!afterCr && !atLineStart) {
-            // Ordinary bytes all sort above CR and LF.
-            while (i<size&& static_cast<unsigned char>(data[i])> '\r')
+            while (i < size && AboveCr(data[i]))
                 ++i;
             if (i == size)
                 break;
