@@ -24,7 +24,6 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <ctime>
 #include <sys/resource.h>
 
 namespace {
@@ -45,12 +44,6 @@ void RunLoopFor(int ms) {
     loop.exec();
 }
 
-double CpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return ts.tv_sec + ts.tv_nsec / 1e9;
-}
-
 struct Cost {
     double wakeups = 0; // per second
     double cpuMs = 0;
@@ -58,9 +51,9 @@ struct Cost {
 
 Cost MeasureSpan(int seconds) {
     const qint64 switches = VoluntarySwitches();
-    const double cpu = CpuSeconds();
+    const double cpu = ProcessCpuMs();
     RunLoopFor(seconds * 1000);
-    return {double(VoluntarySwitches() - switches) / seconds, 1000.0 * (CpuSeconds() - cpu)};
+    return {double(VoluntarySwitches() - switches) / seconds, ProcessCpuMs() - cpu};
 }
 
 void Print(const char* label, const Cost& cost, int seconds, const QString& extra = {}) {

@@ -2,6 +2,8 @@
 
 #include <QFile>
 
+#include <ctime>
+
 ScopedEnv::ScopedEnv(const char* name, const QByteArray& value)
     : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name)) {
     qputenv(name, value);
@@ -12,6 +14,12 @@ ScopedEnv::~ScopedEnv() {
         qputenv(m_name, m_old);
     else
         qunsetenv(m_name);
+}
+
+double ProcessCpuMs() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
 }
 
 QByteArray ReadWholeFile(const QString& path) {

@@ -18,6 +18,9 @@ private:
     QByteArray m_old;
 };
 
+// CPU time this process has used so far, all its threads, in milliseconds.
+double ProcessCpuMs();
+
 // The whole content of a file, or an empty array when it cannot be read.
 QByteArray ReadWholeFile(const QString& path);
 

@@ -1,24 +1,18 @@
 #pragma once
 
+#include "TestSupport.h"
+
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
 
-#include <ctime>
 #include <functional>
 
-// What the fault drills share: the process's own CPU time, a count of the event loop's
-// wake-ups, and a real event loop run until something has happened.
+// What the fault drills share: a count of the event loop's wake-ups and a real event loop run
+// until something has happened (the process's CPU time is ProcessCpuMs, in TestSupport.h).
 namespace DrillSupport {
-
-// CPU time this process has used so far, all threads, in milliseconds.
-inline double ProcessCpuMs() {
-    timespec ts{};
-    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
-}
 
 // Counts how often the GUI thread's event loop woke up from waiting. A loop that spins
 // never waits, so it is measured by CPU time instead; this catches a loop woken over and
