@@ -11,7 +11,6 @@
 #include "device/ModelState.h"
 #include "device/ReceiveBuffer.h"
 #include "device/ReplyFraming.h"
-#include "device/cls_ApdComPort.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -19,6 +18,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 
 using namespace ReplyFraming;
 
@@ -203,8 +203,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     rx.modelB = input.modelB;
 
     // Noise: announcements of varied sizes with a few ticks after each, as the timer
-    // happens to find them.
-    TFuzzPieces pieces(input.cuts, TApdComPort::ReceiveQueueSize);
+    // happens to find them; up to any count an announcement can carry, beyond the port's
+    // own queue.
+    TFuzzPieces pieces(input.cuts, std::numeric_limits<quint16>::max());
     for (qsizetype at = 0; at < input.noise.size();) {
         const qsizetype piece = qMin<qsizetype>(pieces.NextSize(), input.noise.size() - at);
         Announce(rx, input.noise.mid(at, piece));
