@@ -3,6 +3,7 @@
 // every report and error of the program is shown in.
 
 #include "AppRig.h"
+#include "app/ConnectReported.h"
 #include "app/ErrorReport.h"
 #include "common/ErrorBox.h"
 #include "common/Errors.h"
@@ -22,7 +23,11 @@ private slots:
     void text_data();
     void text();
     void escapedErrorIsReportedAndTheLoopGoesOn();
+    void connectedHandlersReportTheirErrors();
     void boxIsModalToItsOwnerWithCloseOnly();
+
+private:
+    void RejectName(const QString& name) { throw EConvertError(name); }
 };
 
 void TestErrorReport::init() {
@@ -109,6 +114,18 @@ void TestErrorReport::escapedErrorIsReportedAndTheLoopGoesOn() {
     QVERIFY(!after);
     // Titled after this program's file name.
     QCOMPARE(BoxLines(), QStringList{QStringLiteral("tst_errorreport|'a' は整数ではありません.")});
+}
+
+void TestErrorReport::connectedHandlersReportTheirErrors() {
+    // Emitted directly, as the port announces: without the report the error would come out of
+    // the emitting call. The handler gets the signal's argument; a lambda the same report.
+    QObject sender;
+    ConnectReported(&sender, &QObject::objectNameChanged, this, &TestErrorReport::RejectName);
+    ConnectReported(&sender, &QObject::objectNameChanged, this,
+                    [](const QString& name) { throw EConvertError(name + QLatin1Char('!')); });
+    sender.setObjectName(QStringLiteral("a"));
+    QCOMPARE(BoxLines(), (QStringList{QStringLiteral("tst_errorreport|a."),
+                                      QStringLiteral("tst_errorreport|a!")}));
 }
 
 void TestErrorReport::boxIsModalToItsOwnerWithCloseOnly() {
