@@ -15,7 +15,7 @@
 Tmod_IF_ComPort* mod_IF_ComPort = nullptr;
 
 namespace {
-// The reply timer's tick: one reply cut out per tick.
+// The reply timer's interval; each tick cuts out at most one reply.
 constexpr int kReplyPollMs = 1;
 
 // Replies are written into the main window's current model.

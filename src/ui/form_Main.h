@@ -188,6 +188,7 @@ private:
     static constexpr int kCheckPowerDelayMs = 650;
     static constexpr int kCmdLineStartDelayMs = 100;
     static constexpr int kRotationDesignIntervalMs = 100;
+
     // Stops the rotation's timer and whatever wait for the window is pending.
     void DisarmRotation();
 
