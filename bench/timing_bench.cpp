@@ -15,8 +15,8 @@
 // is announced as a clock set, as the kernel announces a set of the system clock.
 //   timing_bench [switches]   (6 by default; the rotation uses a 5 s interval)
 
+#include "AppRig.h"
 #include "app/Application.h"
-#include "app/Startup.h"
 #include "common/Clock.h"
 #include "device/dm_IF_ComPort.h"
 #include "log/cls_Log.h"
@@ -30,7 +30,6 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QRadioButton>
-#include <QTemporaryDir>
 #include <QTimeEdit>
 #include <QTimer>
 
@@ -127,26 +126,11 @@ int main(int argc, char** argv) {
     TInCyclerApplication app(argc, argv);
     const int switches = argc > 1 ? std::max(2, atoi(argv[1])) : 6;
 
-    QTemporaryDir portDir, logDir;
-    qputenv("INCYCLER_PORT_DIR", portDir.path().toLocal8Bit());
-    TLog::SetDirectoryOverride(logDir.path());
-    VirtualSwitcher::Options options;
-    options.comNumber = 3;
-    options.portDir = portDir.path();
-    VirtualSwitcher sw(options);
-    if (!sw.Start()) {
-        std::fprintf(stderr, "the virtual switcher did not start\n");
-        return 1;
-    }
-
-    auto* form = new TFormMain;
-    form->SetArguments({});
-    form->FormCreate();
-    new Tmod_IF_ComPort;
-    form->show();
-
-    form->LoadComPortList();
-    form->cmb_ComPortNum->setCurrentIndex(form->cmb_ComPortNum->findText(QStringLiteral("COM3")));
+    // The switcher as COM3, the log in a temporary directory, the window shown and COM3 picked.
+    AppRig rig;
+    TFormMain* form = rig.Form();
+    VirtualSwitcher& sw = rig.Switcher();
+    rig.SelectPort(3);
     form->btn_ComPortState->SetDown(true);
     form->btn_ComPortStateClick();
     if (!RunUntil(
@@ -358,6 +342,5 @@ int main(int argc, char** argv) {
     std::printf("switches before the opening after a set back: %d\n", early);
 
     Clock::SetOffsetMs(0);
-    ShutdownInCycler();
     return 0;
 }

@@ -6,8 +6,8 @@
 // input 0 or the timeout.
 //   wallclock_bench START END [timeout-seconds]   (START and END as HH:mm:ss; 60 s)
 
+#include "AppRig.h"
 #include "app/Application.h"
-#include "app/Startup.h"
 #include "common/Clock.h"
 #include "device/dm_IF_ComPort.h"
 #include "log/cls_Log.h"
@@ -20,7 +20,6 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QRadioButton>
-#include <QTemporaryDir>
 #include <QTimeEdit>
 #include <QTimer>
 
@@ -51,24 +50,11 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    QTemporaryDir portDir, logDir;
-    qputenv("INCYCLER_PORT_DIR", portDir.path().toLocal8Bit());
-    TLog::SetDirectoryOverride(logDir.path());
-    VirtualSwitcher::Options options;
-    options.comNumber = 3;
-    options.portDir = portDir.path();
-    VirtualSwitcher sw(options);
-    if (!sw.Start()) {
-        std::fprintf(stderr, "wallclock_bench: the virtual switcher did not start\n");
-        return 1;
-    }
-    auto* form = new TFormMain;
-    form->SetArguments({});
-    form->FormCreate();
-    new Tmod_IF_ComPort;
-    form->show();
-    form->LoadComPortList();
-    form->cmb_ComPortNum->setCurrentIndex(form->cmb_ComPortNum->findText(QStringLiteral("COM3")));
+    // The switcher as COM3, the log in a temporary directory, the window shown and COM3 picked.
+    AppRig rig;
+    TFormMain* form = rig.Form();
+    VirtualSwitcher& sw = rig.Switcher();
+    rig.SelectPort(3);
     for (int i = 0; i < form->clb_EnableSource->count(); ++i)
         form->clb_EnableSource->item(i)->setCheckState(i == 1 ? Qt::Unchecked : Qt::Checked);
     form->rb_Shitei->setChecked(true);
@@ -110,6 +96,5 @@ int main(int argc, char** argv) {
         QCoreApplication::exit(1);
     });
     app.exec();
-    ShutdownInCycler();
     return result;
 }

@@ -151,20 +151,23 @@ bool Scan(int fd, LogRules::TLineScanner& scanner, int& error) {
     }
 }
 
-bool ReadFrom(int fd, off_t offset, QByteArray& content, int& error) {
+// The file from offset to its end, or at most `limit` bytes of it.
+bool ReadFrom(int fd, off_t offset, QByteArray& content, int& error, qint64 limit = -1) {
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
         error = errno;
         return false;
     }
     content.clear();
-    if (st.st_size > offset)
-        content.reserve(st.st_size - offset);
+    const qint64 rest = st.st_size > offset ? st.st_size - offset : 0;
+    content.reserve(limit < 0 ? rest : qMin(rest, limit));
     char buffer[1 << 16];
-    for (;;) {
-        const ssize_t got = ::pread(fd, buffer, sizeof buffer, offset);
+    while (limit < 0 || content.size() < limit) {
+        const qint64 room =
+            limit < 0 ? qint64(sizeof buffer) : qMin<qint64>(sizeof buffer, limit - content.size());
+        const ssize_t got = ::pread(fd, buffer, room, offset);
         if (got == 0)
-            return true;
+            break;
         if (got < 0) {
             if (errno == EINTR)
                 continue;
@@ -174,25 +177,6 @@ bool ReadFrom(int fd, off_t offset, QByteArray& content, int& error) {
         content.append(buffer, got);
         offset += got;
     }
-}
-
-// The first `length` bytes (fewer when the file is shorter).
-bool ReadHead(int fd, qsizetype length, QByteArray& head, int& error) {
-    head.resize(length);
-    qsizetype done = 0;
-    while (done < length) {
-        const ssize_t got = ::pread(fd, head.data() + done, length - done, done);
-        if (got == 0)
-            break;
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            error = errno;
-            return false;
-        }
-        done += got;
-    }
-    head.truncate(done);
     return true;
 }
 
@@ -264,7 +248,7 @@ QString RewriteTrimmedLocked(const QString& path) {
         return ErrorText(reserved);
     }
     QByteArray head;
-    if (!ReadHead(fd.Get(), kept.size(), head, error))
+    if (!ReadFrom(fd.Get(), 0, head, error, kept.size()))
         ThrowFileError(path, error);
     if (!WriteAll(fd.Get(), kept, 0, error)) {
         RestoreHead(fd.Get(), head, st.st_size);

@@ -227,32 +227,26 @@ void TestRotation::stopInsideATickStaysAStop() {
 
 void TestRotation::stopInsideStartStaysAStop() {
     TFormMain* form = m_rig->Form();
+    // A Stop queued before the click runs while Start writes its first select command.
+    const auto startWithAStopInside = [form] {
+        bool inStart = false, stoppedInStart = false;
+        QTimer::singleShot(0, form, [&] {
+            stoppedInStart = inStart;
+            form->btn_Stop->click();
+        });
+        inStart = true;
+        form->btn_StartClick();
+        return stoppedInStart;
+    };
     SetEveryTime(form, {1, 2});
     QVERIFY(OpenAndSettle(*m_rig));
-    // Queued before the click: runs while Start writes its first select command.
-    bool inStart = false, stoppedInStart = false;
-    QTimer::singleShot(0, form, [&] {
-        stoppedInStart = inStart;
-        form->btn_Stop->click();
-    });
-    inStart = true;
-    form->btn_StartClick();
-    inStart = false;
-    QVERIFY(stoppedInStart);
+    QVERIFY(startWithAStopInside());
     QVERIFY(!form->AutoChangeRunning());
     QVERIFY(!form->tmr_RollSelectSource->Enabled());
 
     // The same for a Start that goes to wait for its window (an empty one never opens).
     SetWindow(form, {1, 2}, QTime(8, 0), QTime(8, 0));
-    stoppedInStart = false;
-    QTimer::singleShot(0, form, [&] {
-        stoppedInStart = inStart;
-        form->btn_Stop->click();
-    });
-    inStart = true;
-    form->btn_StartClick();
-    inStart = false;
-    QVERIFY(stoppedInStart);
+    QVERIFY(startWithAStopInside());
     QVERIFY(!form->AutoChangeRunning());
     QVERIFY(!form->tmr_RollSelectSource->Enabled() && !form->WindowOpeningAlarm()->Armed());
 }
