@@ -40,16 +40,16 @@ void TWallClockAlarm::Arm(qint64 delayMs) {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
     const qint64 delay = qMax<qint64>(delayMs, 1);
-    itimerspec spec{};
-    spec.it_value.tv_sec = now.tv_sec + static_cast<time_t>(delay / 1000);
-    spec.it_value.tv_nsec = now.tv_nsec + static_cast<long>(delay % 1000) * 1000000L;
-    if (spec.it_value.tv_nsec >= 1000000000L) {
-        spec.it_value.tv_sec += 1;
-        spec.it_value.tv_nsec -= 1000000000L;
+    itimerspec expiry{};
+    expiry.it_value.tv_sec = now.tv_sec + static_cast<time_t>(delay / 1000);
+    expiry.it_value.tv_nsec = now.tv_nsec + static_cast<long>(delay % 1000) * 1000000L;
+    if (expiry.it_value.tv_nsec >= 1000000000L) {
+        expiry.it_value.tv_sec += 1;
+        expiry.it_value.tv_nsec -= 1000000000L;
     }
     // A clock set between the reading above and this call goes unseen until the aimed
     // moment; the window of that is a few microseconds.
-    if (timerfd_settime(m_fd, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &spec, nullptr) != 0) {
+    if (timerfd_settime(m_fd, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &expiry, nullptr) != 0) {
         qWarning("TWallClockAlarm: timerfd_settime failed (errno %d)", errno);
         return;
     }
