@@ -6,6 +6,7 @@
 #include "ExitSignals.h"
 #include "Usage.h"
 #include "common/Platform.h"
+#include "common/StandardError.h"
 #include "device/dm_IF_ComPort.h"
 #include "log/cls_Log.h"
 #include "ui/form_Main.h"
@@ -29,12 +30,6 @@ void CentreOnScreen(QWidget* window) {
         const QRect area = screen->availableGeometry();
         window->move(area.center() - QPoint(window->width() / 2, window->height() / 2));
     }
-}
-
-void SayOnStandardError(const QString& text) {
-    const QByteArray line = QStringLiteral("InCycler: %1\n").arg(text).toUtf8();
-    std::fwrite(line.constData(), 1, line.size(), stderr);
-    std::fflush(stderr);
 }
 
 void SayOnStandardOutput(const QString& text) {

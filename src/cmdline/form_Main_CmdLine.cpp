@@ -2,6 +2,7 @@
 
 #include "cmdline/CmdLineParse.h"
 #include "common/Errors.h"
+#include "common/StandardError.h"
 #include "control/ControlTexts.h"
 #include "device/PortMap.h"
 #include "device/cls_ApdComPort.h"
@@ -10,8 +11,6 @@
 #include "log/cls_Log.h"
 
 #include <QScopeGuard>
-
-#include <cstdio>
 
 namespace {
 
@@ -26,12 +25,6 @@ bool DrainCommand() {
 
 QString SendFailedText() {
     return QStringLiteral("（COM）コマンド送信失敗");
-}
-
-void SayOnStandardError(const QString& text) {
-    const QByteArray line = QStringLiteral("InCycler: %1\n").arg(text).toUtf8();
-    std::fwrite(line.constData(), 1, line.size(), stderr);
-    std::fflush(stderr);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "common/Clock.h"
 #include "common/Errors.h"
+#include "common/StandardError.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -11,7 +12,6 @@
 #include <QThread>
 
 #include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/file.h>
@@ -72,11 +72,6 @@ QString ExecutableDirectory() {
     return QCoreApplication::applicationDirPath();
 }
 
-bool IsExistingFile(const QByteArray& path) {
-    struct stat st {};
-    return ::stat(path.constData(), &st) == 0 && !S_ISDIR(st.st_mode);
-}
-
 // Opens the log (following links) without ever blocking: a FIFO in its place would otherwise
 // hold the open, or a later read or write, for ever. Anything but a regular file is refused,
 // with errno set to kNotRegularFile.
@@ -101,9 +96,10 @@ int OpenFile(const QByteArray& path, int flags) {
 // Never truncates: another process may have created and written the file a moment ago.
 void CreateIfMissing(const QString& path) {
     const QByteArray native = QFile::encodeName(path);
-    if (IsExistingFile(native)) {
-        struct stat st {};
-        if (::stat(native.constData(), &st) == 0 && !S_ISREG(st.st_mode))
+    // A directory of that name is no log: creating the file then fails with the reason.
+    struct stat st {};
+    if (::stat(native.constData(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+        if (!S_ISREG(st.st_mode))
             ThrowFileError(path, kNotRegularFile);
         return;
     }
@@ -343,16 +339,11 @@ void TLog::TrimLogFile() {
         QCoreApplication::processEvents();
     // An untrimmed log is still a whole log: start-up goes on, and the operator is told.
     const QString untrimmed = RewriteTrimmedLocked(path);
-    if (!untrimmed.isEmpty()) {
-        const QByteArray report =
-            QStringLiteral("InCycler: %1 was left as it was, not cut to its last %2 lines: %3\n")
-                .arg(path)
-                .arg(LogRules::MaxLines)
-                .arg(untrimmed)
-                .toUtf8();
-        std::fwrite(report.constData(), 1, report.size(), stderr);
-        std::fflush(stderr);
-    }
+    if (!untrimmed.isEmpty())
+        SayOnStandardError(QStringLiteral("%1 was left as it was, not cut to its last %2 lines: %3")
+                               .arg(path)
+                               .arg(LogRules::MaxLines)
+                               .arg(untrimmed));
 }
 
 void TLog::OutputLogString(const QString& a_Type, const QString& a_Proc,
@@ -380,9 +371,6 @@ void TLog::WriteLogLine(const QString& line) {
             break;
         QThread::msleep(kRetryPauseMs);
     }
-    const QByteArray report = QStringLiteral("InCycler: %1 に記録できませんでした (%2): %3\n")
-                                  .arg(path, ErrorText(error), line)
-                                  .toUtf8();
-    std::fwrite(report.constData(), 1, report.size(), stderr);
-    std::fflush(stderr);
+    SayOnStandardError(
+        QStringLiteral("%1 に記録できませんでした (%2): %3").arg(path, ErrorText(error), line));
 }

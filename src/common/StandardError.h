@@ -1,0 +1,8 @@
+#pragma once
+
+#include <QString>
+
+// One line for the operator on standard error, "InCycler: " and the text: what a failure
+// says where no window shows it (a scheduled run, a log that cannot take a record). Written
+// and flushed at once, so that it stands before whatever the process does next.
+void SayOnStandardError(const QString& text);
