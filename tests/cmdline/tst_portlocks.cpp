@@ -5,6 +5,7 @@
 // picocom and minicom are refused.
 
 #include "DeviceFree.h"
+#include "OneShotProgram.h"
 #include "TestSupport.h"
 #include "device/dm_IF_ComPort.h"
 #include "sim/VirtualSwitcher.h"
@@ -95,16 +96,20 @@ private slots:
     void othersAreRefusedWhileInCyclerHoldsIt();
 
 private:
-    struct TRun {
-        int exitCode = -1;
-        QByteArray standardError;
-    };
+    using TRun = TOneShotProgram::Result;
     // The one-shot run "/com03 /rsx24p /in2", while this event loop serves the switcher.
-    bool Run(TRun* run);
+    bool Run(TRun* run) {
+        TOneShotProgram::Options options;
+        options.portDir = m_portDir.path();
+        if (!m_program.Run({"/com03", "/rsx24p", "/in2"}, options, run))
+            return false;
+        if (run->exitStatus != QProcess::NormalExit)
+            run->exitCode = -1; // killed: no status of its own
+        return true;
+    }
 
-    QTemporaryDir m_exeDir;
+    TOneShotProgram m_program{QStringLiteral(INCYCLER_BINARY)};
     QTemporaryDir m_portDir;
-    QString m_program;
     std::unique_ptr<VirtualSwitcher> m_switcher;
     QString m_device;   // the pty behind COM3
     QString m_lockFile; // its lock file's path, as the tools name it
@@ -113,9 +118,8 @@ private:
 void TestPortLocks::initTestCase() {
     if (!QFileInfo(QStringLiteral("/var/lock")).isWritable())
         QSKIP("no writable /var/lock");
-    QVERIFY(m_exeDir.isValid() && m_portDir.isValid());
-    m_program = m_exeDir.filePath(QStringLiteral("InCycler"));
-    QVERIFY2(QFile::copy(QStringLiteral(INCYCLER_BINARY), m_program), INCYCLER_BINARY);
+    QVERIFY2(m_program.Valid(), INCYCLER_BINARY);
+    QVERIFY(m_portDir.isValid());
 }
 
 void TestPortLocks::init() {
@@ -133,28 +137,6 @@ void TestPortLocks::cleanup() {
     // Whatever a test or a killed tool left for this pty, whose number will be used again.
     QFile::remove(m_lockFile);
     m_switcher.reset();
-}
-
-bool TestPortLocks::Run(TRun* run) {
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("DISPLAY"));
-    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    env.insert(QStringLiteral("INCYCLER_PORT_DIR"), m_portDir.path());
-    process.setProcessEnvironment(env);
-    process.start(m_program, {"/com03", "/rsx24p", "/in2"});
-    if (!process.waitForStarted(kWaitMs))
-        return false;
-    // Not waitForFinished: that would starve the switcher of its event loop.
-    if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, kWaitMs)) {
-        process.kill();
-        process.waitForFinished();
-        return false;
-    }
-    run->exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run->standardError = process.readAllStandardError();
-    return true;
 }
 
 void TestPortLocks::refusedWhileAnotherHoldsIt_data() {

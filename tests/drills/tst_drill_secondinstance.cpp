@@ -3,12 +3,11 @@
 // failure status, and the first one goes on using the port.
 
 #include "ControlSupport.h"
+#include "OneShotProgram.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
-#include <QSignalSpy>
 
 using namespace ControlSupport;
 
@@ -36,10 +35,8 @@ void TestSecondInstance::cleanup() {
 
 void TestSecondInstance::refusedAndSendsNothing() {
     // A copy of its own, so that the second program's log lies in a directory of the test's.
-    QTemporaryDir exeDir;
-    QVERIFY(exeDir.isValid());
-    const QString program = exeDir.filePath(QStringLiteral("InCycler"));
-    QVERIFY2(QFile::copy(QStringLiteral(INCYCLER_BINARY), program), INCYCLER_BINARY);
+    const TOneShotProgram second(QStringLiteral(INCYCLER_BINARY));
+    QVERIFY2(second.Valid(), INCYCLER_BINARY);
 
     m_rig = std::make_unique<AppRig>();
     TFormMain* form = m_rig->Form();
@@ -48,23 +45,15 @@ void TestSecondInstance::refusedAndSendsNothing() {
     sw.ClearRawReceived();
     sw.ClearFrames();
 
-    QProcess second;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("INCYCLER_PORT_DIR"), m_rig->PortDir());
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    second.setProcessEnvironment(env);
-    QSignalSpy finished(&second, &QProcess::finished);
-    second.start(program, {"/com03", "/rsx24p", "/in2"});
-    QVERIFY(second.waitForStarted(kWaitMs));
-    const qint64 pid = second.processId();
-    // Not waitForFinished: this event loop serves the switcher meanwhile.
-    QTRY_VERIFY_WITH_TIMEOUT(!finished.isEmpty(), kWaitMs);
-    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(second.exitCode(), 1);
+    TOneShotProgram::Options options;
+    options.portDir = m_rig->PortDir();
+    TOneShotProgram::Result run;
+    QVERIFY(second.Run({"/com03", "/rsx24p", "/in2"}, options, &run));
+    QCOMPARE(run.exitStatus, QProcess::NormalExit);
+    QCOMPARE(run.exitCode, 1);
     // It says why: this process holds the port.
-    const QByteArray standardError = second.readAllStandardError();
-    const QList<QByteArray> lines = OwnLines(standardError);
-    QVERIFY2(lines.size() == 1, standardError.constData());
+    const QList<QByteArray> lines = OwnLines(run.standardError);
+    QVERIFY2(lines.size() == 1, run.standardError.constData());
     const QString device = QFileInfo(sw.LinkPath()).canonicalFilePath();
     QVERIFY2(lines.first().startsWith(QStringLiteral("InCycler: COM3 (%1): in use by process %2 (")
                                           .arg(device)
@@ -72,12 +61,12 @@ void TestSecondInstance::refusedAndSendsNothing() {
                                           .toUtf8()),
              lines.first().constData());
 
-    const QString log = QString::fromUtf8(ReadWholeFile(exeDir.filePath("InCycler.log")));
+    const QString log = QString::fromUtf8(ReadWholeFile(second.LogPath()));
     const QStringList records = log.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
     QCOMPARE(records.size(), 1);
     const QStringList fields = records.first().split(',');
     QCOMPARE(fields.size(), 6);
-    QCOMPARE(fields[2], QString::number(pid));
+    QCOMPARE(fields[2], QString::number(run.pid));
     QCOMPARE(fields[3], QStringLiteral("エラー"));
     QCOMPARE(fields[4], QStringLiteral("TFormMain_StartupProcess_ForCmdLineParams"));
     QCOMPARE(fields[5], QStringLiteral("（COM）COMポートOPEN失敗"));
