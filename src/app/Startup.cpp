@@ -5,6 +5,7 @@
 #include "ErrorReport.h"
 #include "ExitSignals.h"
 #include "Usage.h"
+#include "cmdline/ProgramOptions.h"
 #include "common/Platform.h"
 #include "common/StandardError.h"
 #include "device/dm_IF_ComPort.h"
@@ -13,6 +14,7 @@
 
 #include <QDir>
 #include <QScreen>
+#include <QSystemTrayIcon>
 
 #include <csignal>
 #include <cstdio>
@@ -98,6 +100,22 @@ int RunInCycler(int argc, char** argv) {
     static int qtArgc = 1;
     static char* qtArgv[] = {argv[0], nullptr};
 
+    // The option form is refused or accepted whole before anything is opened or recorded.
+    const bool optionForm = ProgramOptions::IsOptionForm(arguments);
+    TRotateParams rotate;
+    if (optionForm) {
+        const ProgramOptions::TResult parsed = ProgramOptions::Parse(arguments);
+        if (parsed.help) {
+            SayOnStandardOutput(Usage::HelpText(TLog::DefaultPath()));
+            return 0;
+        }
+        if (!parsed.ok) {
+            SayOnStandardError(parsed.error + QStringLiteral(" (see InCycler --help)"));
+            return 2;
+        }
+        rotate = parsed.rotate;
+    }
+
     switch (Usage::Requested(arguments)) {
     case Usage::TRequest::Help:
         SayOnStandardOutput(Usage::HelpText(TLog::DefaultPath()));
@@ -121,7 +139,7 @@ int RunInCycler(int argc, char** argv) {
     std::signal(SIGXFSZ, SIG_IGN);
 
     const bool explicitPlatform = EnvSet("QT_QPA_PLATFORM");
-    const bool commandLineRun = arguments.size() >= 3;
+    const bool commandLineRun = !optionForm && arguments.size() >= 3;
     if (!explicitPlatform) {
         // Fall back to offscreen rather than abort in the platform plugin: a display that
         // is set but cannot be reached is then noticed below, like one that is not set.
@@ -143,7 +161,7 @@ int RunInCycler(int argc, char** argv) {
     const bool headless =
         platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
     Platform::SetHeadless(headless);
-    if (headless && !explicitPlatform && !commandLineRun) {
+    if (headless && !explicitPlatform && !commandLineRun && !optionForm) {
         if (EnvSet("WAYLAND_DISPLAY") && !EnvSet("DISPLAY") && !WaylandPluginInstalled())
             SayOnStandardError(QStringLiteral(
                 "WAYLAND_DISPLAY is set, but Qt's Wayland platform plugin is not installed "
@@ -156,7 +174,9 @@ int RunInCycler(int argc, char** argv) {
 
     TExitSignals exitSignals;
     auto* form = new TFormMain;
-    form->SetArguments(arguments);
+    form->SetArguments(optionForm ? QStringList() : arguments);
+    if (optionForm)
+        form->SetRotateParams(rotate);
     ConnectExitRequests(app, exitSignals, form);
     const QString createError = StartInCycler(form);
 
@@ -182,9 +202,14 @@ int RunInCycler(int argc, char** argv) {
         ShutDown(form);
         return 2;
     }
-    if (form->ShowAtStart()) {
+    if (form->ShowAtStart() || (optionForm && !headless && !rotate.Hidden)) {
         CentreOnScreen(form);
         form->show();
+    } else if (optionForm && !headless && !QSystemTrayIcon::isSystemTrayAvailable()) {
+        // Started hidden, as if its window had been closed: without a notification area
+        // that leaves it minimised, where the operator can still find it.
+        CentreOnScreen(form);
+        form->showMinimized();
     }
     const int status = app.exec();
     ShutdownInCycler();

@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <QTime>
 #include <QtGlobal>
 
 // The power state that the device last reported; psNone until it has reported one.
@@ -25,4 +26,18 @@ struct TCmdLineParams {
     bool PowerFlag = false;
     int InputSourceNum = 0;
     QString CmdNameStr;
+};
+
+// A rotation started from the command line: the settings an operator makes in the window
+// before pressing Start, as the window's controls take them.
+struct TRotateParams {
+    int ComPortNum = 0;
+    int ModelIndex = 0;        // as the model list: 0 RSX-24P, 1 RSX-24Q
+    QList<int> Inputs;         // ascending, each once
+    int IntervalValue = 0;     // as the interval field
+    int IntervalUnitIndex = 0; // as the unit list: 0 seconds, 1 minutes
+    bool TimeWindow = false;   // the time-window mode; all day otherwise
+    QTime StartTime;
+    QTime EndTime;
+    bool Hidden = false; // starts in the tray
 };

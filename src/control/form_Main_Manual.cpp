@@ -33,12 +33,8 @@ void TFormMain::btn_ComPortStateClick() {
     // No port chosen yet: the refresh releases the button again.
     if (cmb_ComPortNum->currentText().isEmpty())
         return;
-    if (mod_IF_ComPort->OpenComPort(GetSelectedComPortNum())) {
-        if (auto* modelA = dynamic_cast<TRsx24p*>(f_Model))
-            modelA->RequestPowerState();
-        tmr_CheckSource->SetEnabled(true);
+    if (OpenPortAndAsk())
         return;
-    }
     ErrorBox::Show(this, ControlTexts::ErrorCaption(),
                    QStringLiteral("COMポートオープンに失敗しました。\r\n"
                                   "ケーブル接続やポート番号をご確認ください。\r\n") +
@@ -46,6 +42,15 @@ void TFormMain::btn_ComPortStateClick() {
     // Only once the operator has dismissed the box.
     f_Log->OutputLogString(TLog::TypeError(), LogRules::ProcName(this, __func__),
                            ControlTexts::OpenFailedLog());
+}
+
+bool TFormMain::OpenPortAndAsk() {
+    if (!mod_IF_ComPort->OpenComPort(GetSelectedComPortNum()))
+        return false;
+    if (auto* modelA = dynamic_cast<TRsx24p*>(f_Model))
+        modelA->RequestPowerState();
+    tmr_CheckSource->SetEnabled(true);
+    return true;
 }
 
 void TFormMain::btn_PowerStateClick() {

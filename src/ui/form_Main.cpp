@@ -202,6 +202,7 @@ void TFormMain::BuildControls() {
         QWidget::setTabOrder(order[i - 1], order[i]);
 
     tmr_StartupProcess_ForCmdLineParams = new TWindowTimer(this, kCmdLineStartDelayMs, false);
+    tmr_StartupProcess_ForRotateParams = new TWindowTimer(this, kCmdLineStartDelayMs, false);
     tmr_CheckSource = new TWindowTimer(this, kCheckSourceDelayMs, false);
     tmr_RollSelectSource = new TWindowTimer(this, kRotationDesignIntervalMs, false);
     tmr_CheckPower = new TWindowTimer(this, kCheckPowerDelayMs, false);
@@ -228,6 +229,8 @@ void TFormMain::ConnectHandlers() {
 
     ConnectReported(tmr_StartupProcess_ForCmdLineParams, &TWindowTimer::Timer, this,
                     &TFormMain::tmr_StartupProcess_ForCmdLineParamsTimer);
+    ConnectReported(tmr_StartupProcess_ForRotateParams, &TWindowTimer::Timer, this,
+                    &TFormMain::tmr_StartupProcess_ForRotateParamsTimer);
     ConnectReported(tmr_CheckSource, &TWindowTimer::Timer, this, &TFormMain::tmr_CheckSourceTimer);
     ConnectReported(tmr_RollSelectSource, &TWindowTimer::Timer, this,
                     &TFormMain::tmr_RollSelectSourceTimer);

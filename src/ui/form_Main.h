@@ -59,6 +59,9 @@ public:
         f_ArgumentsGiven = true;
     }
     bool ShowAtStart() const { return f_ShowAtStart; }
+    // A rotation started from the command line: applied, opened and started once the message
+    // loop runs. The window is not shown at start; start-up decides how it appears.
+    void SetRotateParams(const TRotateParams& params);
     // From the mark on no handler acts; the time window's alarm is disarmed with it.
     void MarkDestroying() {
         f_Destroying = true;
@@ -118,6 +121,8 @@ public:
     void DoProcess_ByParamStr();
     void tmr_StartupProcess_ForCmdLineParamsTimer();
     void StartupProcess_ForCmdLineParams();
+    void tmr_StartupProcess_ForRotateParamsTimer();
+    void StartupProcess_ForRotateParams();
 
     // --- state the refresh and the tests read ---
     bool AutoChangeRunning() const { return f_AutoChangeRunning; }
@@ -165,6 +170,7 @@ public:
     QAction* ppm_Exit;
 
     TWindowTimer* tmr_StartupProcess_ForCmdLineParams;
+    TWindowTimer* tmr_StartupProcess_ForRotateParams;
     TWindowTimer* tmr_CheckSource;
     TWindowTimer* tmr_RollSelectSource;
     TWindowTimer* tmr_CheckPower;
@@ -181,6 +187,11 @@ private:
     void OnTrayActivated(QSystemTrayIcon::ActivationReason reason);
     void BringToFront();
     void ReplaceModel(TModel* model);
+    // Opens the chosen port as the port button does, with the queries that follow. False,
+    // with nothing shown or logged, when it cannot be opened.
+    bool OpenPortAndAsk();
+    // Sets the controls as an operator would for the command line's rotation.
+    void ApplyRotateParams();
 
     // The timers' intervals as the window is built. The checks ask the device this long after
     // a command; the rotation's is always set anew before it is enabled.
@@ -188,6 +199,8 @@ private:
     static constexpr int kCheckPowerDelayMs = 650;
     static constexpr int kCmdLineStartDelayMs = 100;
     static constexpr int kRotationDesignIntervalMs = 100;
+    // A command-line rotation whose port cannot be opened yet tries again this often.
+    static constexpr int kRotateRetryMs = 5000;
 
     // Stops the rotation's timer and whatever wait for the window is pending.
     void DisarmRotation();
@@ -210,6 +223,8 @@ private:
     // to the port (or its failure is known); from then on the run ends with its own outcome.
     enum class TCmdLineStage { None, Waiting, Running, Decided };
     TCmdLineStage f_CmdLineStage = TCmdLineStage::None;
+    TRotateParams f_RotateParams;
+    bool f_RotateOpenFailureSaid = false; // the waiting for a port is said once
     int f_ExitCode = 0;
     int f_ExitSignal = 0; // the signal that asked the process to end, if any
     // Counts Stop clicks, so that Start can tell a Stop handled while its commands were written.

@@ -4,6 +4,7 @@
 
 #include "OneShotProgram.h"
 #include "TestSupport.h"
+#include "device/SerialLock.h"
 #include "sim/VirtualSwitcher.h"
 
 #include <QDir>
@@ -103,6 +104,8 @@ private slots:
     void HostileLogFile();
     void HelpAndVersion_data();
     void HelpAndVersion();
+    void RotateWithoutADisplay_data();
+    void RotateWithoutADisplay();
 
 private:
     using RunResult = TOneShotProgram::Result;
@@ -640,6 +643,99 @@ void TestCmdLineRun::HelpAndVersion() {
     QVERIFY2(run.standardOutput.contains(says), run.standardOutput.constData());
     QCOMPARE(run.standardError, QByteArray());
     QVERIFY(!QFileInfo::exists(LogPath())); // not even an empty log
+}
+
+void TestCmdLineRun::RotateWithoutADisplay_data() {
+    QTest::addColumn<QStringList>("options"); // after --rotate
+    QTest::addColumn<bool>("portLater");      // the switcher appears after the program
+    QTest::addColumn<QByteArray>("refusal");  // in the one line of a refusal; empty: it rotates
+
+    const QStringList good{"--port", "COM3", "--model", "rsx24p", "--inputs", "1,3", "--every"};
+    QTest::newRow("rotation and stop") << good + QStringList{"5s"} << false << QByteArray();
+    QTest::newRow("port that appears later")
+        << QStringList{"--port=/com03", "--model=RSX24P", "--inputs=3,1", "--every=5S"} << true
+        << QByteArray();
+    QTest::newRow("missing option")
+        << good.mid(2) + QStringList{"5s"} << false << QByteArray("--port");
+    QTest::newRow("unknown option")
+        << good + QStringList{"5s", "--fast"} << false << QByteArray("--fast");
+    QTest::newRow("interval too short")
+        << good + QStringList{"4s"} << false << QByteArray("--every: '4s'");
+    QTest::newRow("interval too long")
+        << good + QStringList{"121min"} << false << QByteArray("--every: '121min'");
+    QTest::newRow("one input") << QStringList{"--port",   "com03", "--model", "rsx24p",
+                                              "--inputs", "2",     "--every", "5s"}
+                               << false << QByteArray("--inputs: '2'");
+    QTest::newRow("same input twice")
+        << QStringList{"--port", "com03", "--model", "rsx24p", "--inputs", "2,2", "--every", "5s"}
+        << false << QByteArray("--inputs: '2,2'");
+    QTest::newRow("malformed time")
+        << good + QStringList{"5s", "--between", "8:00-17"} << false << QByteArray("--between");
+}
+
+void TestCmdLineRun::RotateWithoutADisplay() {
+    QFETCH(QStringList, options);
+    QFETCH(bool, portLater);
+    QFETCH(QByteArray, refusal);
+    if (!portLater)
+        StartSwitcher(VirtualSwitcher::Model::A);
+    const auto selects = [this] {
+        QList<QByteArray> out;
+        for (const QByteArray& frame : m_switcher->Frames())
+            if (frame.startsWith("SRC"))
+                out.append(frame);
+        return out;
+    };
+    QList<QByteArray> framesAtSignal;
+    RunOptions run_options;
+    run_options.during = [&](QProcess& process) {
+        if (!refusal.isEmpty())
+            return;
+        if (portLater) {
+            // Said and recorded once, then tried again quietly.
+            QVERIFY(
+                QTest::qWaitFor([&] { return QFileInfo(LogPath()).size() > 0; }, kRunTimeoutMs));
+            StartSwitcher(VirtualSwitcher::Model::A);
+        }
+        // The first switch and the one an interval later, each with its query answered.
+        QVERIFY(QTest::qWaitFor(
+            [&] { return selects().size() >= 2 && m_switcher->Frames().last() == "GET"; },
+            kRunTimeoutMs));
+        framesAtSignal = m_switcher->Frames();
+        ::kill(pid_t(process.processId()), SIGTERM);
+    };
+
+    RunResult run;
+    QVERIFY(Run(QStringList{"--rotate"} + options, &run, run_options));
+    QCOMPARE(run.exitStatus, QProcess::NormalExit);
+    const QList<QByteArray> own = OwnLines(run.standardError);
+    if (!refusal.isEmpty()) {
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY2(own.size() == 1 && own.first().contains(refusal), run.standardError.constData());
+        QVERIFY(!QFileInfo::exists(LogPath()));
+        QCoreApplication::processEvents();
+        QCOMPARE(m_switcher->RawReceived(), QByteArray());
+        return;
+    }
+    // Stopped is a service's normal end: nothing sent after the signal, the port let go.
+    QCOMPARE(run.exitCode, 0);
+    QCoreApplication::processEvents();
+    QCOMPARE(m_switcher->Frames(), framesAtSignal);
+    QCOMPARE(framesAtSignal.mid(0, 3), (QList<QByteArray>{"PWR?", "PWR1", "SRC1"}));
+    QCOMPARE(selects().mid(0, 2), (QList<QByteArray>{"SRC1", "SRC3"}));
+    QVERIFY(!QFileInfo::exists(SerialLock::LockFilePath(m_switcher->SlavePath())));
+    QVERIFY2(own.size() == (portLater ? 2 : 1) &&
+                 own.last().startsWith("InCycler: rotating on COM3") &&
+                 own.last().endsWith("RSX-24P, inputs 1,3, every 5 s, all day"),
+             run.standardError.constData());
+    const QList<QStringList> records = LogRecords();
+    QCOMPARE(records.size(), portLater ? 1 : 0);
+    if (portLater) {
+        QVERIFY2(own.first().contains("no such device; trying again every 5 s"),
+                 own.first().constData());
+        QCOMPARE(records.first()[4], QStringLiteral("TFormMain_StartupProcess_ForRotateParams"));
+        QCOMPARE(records.first()[5], kOpenFailed);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCmdLineRun)

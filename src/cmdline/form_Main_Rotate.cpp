@@ -1,0 +1,86 @@
+#include "ui/form_Main.h"
+
+#include "cmdline/ProgramOptions.h"
+#include "common/StandardError.h"
+#include "control/ControlTexts.h"
+#include "device/PortMap.h"
+#include "device/cls_ApdComPort.h"
+#include "device/dm_IF_ComPort.h"
+#include "log/cls_Log.h"
+#include "ui/Widgets.h"
+
+#include <QComboBox>
+#include <QListWidget>
+#include <QRadioButton>
+#include <QTimeEdit>
+
+void TFormMain::SetRotateParams(const TRotateParams& params) {
+    f_RotateParams = params;
+    f_ShowAtStart = false;
+    // The data module does not exist yet: the rotation waits for the message loop.
+    tmr_StartupProcess_ForRotateParams->SetEnabled(true);
+}
+
+void TFormMain::tmr_StartupProcess_ForRotateParamsTimer() {
+    if (Destroying())
+        return;
+    tmr_StartupProcess_ForRotateParams->SetEnabled(false);
+    StartupProcess_ForRotateParams();
+}
+
+void TFormMain::ApplyRotateParams() {
+    const TRotateParams& params = f_RotateParams;
+    // The model list is usable only while the port is closed.
+    if (!mod_IF_ComPort->Connected() && cmb_Model->currentIndex() != params.ModelIndex) {
+        cmb_Model->setCurrentIndex(params.ModelIndex);
+        cmb_ModelChange();
+    }
+    // A port that is not plugged in yet is not in a freshly loaded list: it is entered as
+    // the list's fixed entries are.
+    const QString port = PortMap::PortName(params.ComPortNum);
+    if (cmb_ComPortNum->findText(port) < 0)
+        cmb_ComPortNum->addItem(port);
+    cmb_ComPortNum->setCurrentIndex(cmb_ComPortNum->findText(port));
+
+    (params.TimeWindow ? rb_Shitei : rb_Jouji)->setChecked(true);
+    if (params.TimeWindow) {
+        dt_Start->setTime(params.StartTime);
+        dt_End->setTime(params.EndTime);
+    }
+    cmb_IntervalUnit->setCurrentIndex(params.IntervalUnitIndex);
+    cmb_IntervalUnitChange();
+    spn_Interval->SetValue(params.IntervalValue);
+    for (int i = 0; i < clb_EnableSource->count(); ++i)
+        clb_EnableSource->item(i)->setCheckState(params.Inputs.contains(i + 1) ? Qt::Checked
+                                                                               : Qt::Unchecked);
+}
+
+void TFormMain::StartupProcess_ForRotateParams() {
+    // An operator who started a rotation of their own while the port was missing keeps it.
+    if (f_AutoChangeRunning || f_DoExit)
+        return;
+    ApplyRotateParams();
+    if (OpenPortAndAsk()) {
+        btn_StartClick();
+        if (f_AutoChangeRunning) {
+            SayOnStandardError(QStringLiteral("rotating on %1 (%2): %3")
+                                   .arg(PortMap::PortName(f_RotateParams.ComPortNum),
+                                        mod_IF_ComPort->ApdComPort1->DevicePath(),
+                                        ProgramOptions::Describe(f_RotateParams)));
+            return;
+        }
+    } else if (!f_RotateOpenFailureSaid) {
+        // At boot the adapter may appear after the program: said once, then tried quietly.
+        f_RotateOpenFailureSaid = true;
+        SayOnStandardError(QStringLiteral("%1; trying again every %2 s")
+                               .arg(mod_IF_ComPort->LastOpenFailure())
+                               .arg(kRotateRetryMs / 1000));
+        f_Log->OutputLogString(TLog::TypeError(), LogRules::ProcName(this, __func__),
+                               ControlTexts::OpenFailedLog());
+    }
+    // Asked to end while the record was written: nothing is tried again.
+    if (f_DoExit || Destroying())
+        return;
+    tmr_StartupProcess_ForRotateParams->SetInterval(kRotateRetryMs);
+    tmr_StartupProcess_ForRotateParams->SetEnabled(true);
+}
