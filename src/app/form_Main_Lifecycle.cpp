@@ -3,6 +3,7 @@
 #include "app/ConnectReported.h"
 #include "common/Platform.h"
 #include "device/cls_Model.h"
+#include "device/dm_IF_ComPort.h"
 #include "log/cls_Log.h"
 #include "ui/Widgets.h"
 
@@ -122,6 +123,10 @@ int TFormMain::ExitStatus() const {
 
 void TFormMain::ppm_ExitClick() {
     f_DoExit = true;
+    // Handlers may still run before the loop ends (nested in a send, or due in the same pass):
+    // none of them sends anything now.
+    if (mod_IF_ComPort != nullptr)
+        mod_IF_ComPort->MarkEnding();
     close();
 }
 
@@ -182,5 +187,8 @@ void TFormMain::FormShow() {
 }
 
 void TFormMain::ShowProcess() {
-    ApplyIntervalUnit();
+    // While switching runs, the disabled controls show the settings it runs with; a reset
+    // would show another interval, and Start after Stop would take it.
+    if (!f_AutoChangeRunning)
+        ApplyIntervalUnit();
 }

@@ -1,11 +1,10 @@
 #include "ErrorBox.h"
 
 #include "Platform.h"
+#include "StandardError.h"
 
 #include <QApplication>
 #include <QMessageBox>
-
-#include <cstdio>
 
 namespace {
 
@@ -45,8 +44,8 @@ void Show(QWidget* owner, const QString& caption, const QString& text) {
         return;
     }
     if (Platform::Headless() || !qobject_cast<QApplication*>(QCoreApplication::instance())) {
-        std::fprintf(stderr, "%s: %s\n", caption.toLocal8Bit().constData(),
-                     text.toLocal8Bit().constData());
+        // One line, as a journal or a cron mail shows one message.
+        SayOnStandardError(text.simplified());
         return;
     }
     Make(owner, caption, text)->exec();

@@ -69,6 +69,8 @@ bool Tmod_IF_ComPort::Connected() const {
 }
 
 bool Tmod_IF_ComPort::SendCmd(const QByteArray& a_Cmd) {
+    if (f_Ending)
+        return false;
     try {
         // Byte by byte, the whole frame queued before any event is dispatched: frames of
         // nested sends never interleave on the line.

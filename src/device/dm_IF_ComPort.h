@@ -30,6 +30,8 @@ public:
 
     // Marks the module as being destroyed; timer handlers then do nothing.
     void MarkDestroying() { f_Destroying = true; }
+    // The process is ending: from now on SendCmd sends nothing and answers false.
+    void MarkEnding() { f_Ending = true; }
 
     // The bytes received and not yet cut out as a reply.
     const QByteArray& RcvBuff() const { return f_RcvBuff.Bytes(); }
@@ -46,6 +48,7 @@ private:
     TReceiveBuffer f_RcvBuff;
     QString f_LastOpenFailure;
     bool f_Destroying = false;
+    bool f_Ending = false;
 };
 
 extern Tmod_IF_ComPort* mod_IF_ComPort;

@@ -63,12 +63,12 @@ void TestTray::closeRequestHidesIntoTheTray() {
     form->ApplicationEvents1Idle();
     QCOMPARE(form->btn_Source_03->Down(), false);
 
-    // The icon brings it back: a show of a hidden window, so the interval starts afresh,
-    // and the running state is shown.
+    // The icon brings it back with the running state. A show of a hidden window starts the
+    // interval afresh only while nothing runs: the disabled field is left as it was.
     form->TrayIcon1Click();
     QTRY_VERIFY(form->isVisible());
     QVERIFY(!form->isMinimized());
-    QCOMPARE(form->spn_Interval->Text(), QStringLiteral("5"));
+    QCOMPARE(form->spn_Interval->Text(), QStringLiteral("30"));
     Refreshed(form);
     QCOMPARE(form->txt_RunState->text(), QStringLiteral("自動切り替え実行中"));
     QVERIFY(form->btn_Source_03->Down());

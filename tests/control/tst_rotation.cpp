@@ -25,6 +25,7 @@ private slots:
     void stopInsideStartStaysAStop();
     void lostPortLogsEveryTickAndResumes();
     void modelBSendsNoPowerCommand();
+    void commandLineSettingsStayInTheControls();
 
 private:
     bool Start(const QList<int>& inputs);
@@ -298,6 +299,38 @@ void TestRotation::modelBSendsNoPowerCommand() {
     QVERIFY(Tick());
     QCOMPARE(m_rig->Switcher().Frames(), (QByteArrayList{"X24Q1", "X24QG", "X24Q3", "X24QG"}));
     QVERIFY(ShownBoxes().isEmpty());
+}
+
+void TestRotation::commandLineSettingsStayInTheControls() {
+    TFormMain* form = m_rig->Form();
+    TRotateParams params;
+    params.ComPortNum = 3;
+    params.Inputs = {1, 3};
+    params.IntervalValue = 2;
+    params.IntervalUnitIndex = 1;
+    params.TimeWindow = true;
+    params.StartTime = QTime(0, 0, 0);
+    params.EndTime = QTime(23, 59, 59);
+    form->SetRotateParams(params);
+    QTRY_VERIFY(form->AutoChangeRunning());
+    QCOMPARE(FramesWith(m_rig->Switcher(), "PWR1").size(), 1);
+
+    // Shown again from the tray while running: the disabled controls keep what runs, and
+    // Stop then Start runs the same again.
+    form->hide();
+    form->ppm_Show->trigger();
+    QTest::mouseClick(form->btn_Stop, Qt::LeftButton);
+    QVERIFY(!form->AutoChangeRunning());
+    QTRY_VERIFY(Refreshed(form) && form->btn_Start->isEnabled());
+    QTest::mouseClick(form->btn_Start, Qt::LeftButton);
+    QVERIFY(form->AutoChangeRunning());
+    QCOMPARE(form->cmb_ComPortNum->currentText(), QStringLiteral("COM3"));
+    QVERIFY(form->rb_Shitei->isChecked());
+    QCOMPARE(form->dt_End->time(), QTime(23, 59, 59));
+    QCOMPARE(form->spn_Interval->Value(), 2);
+    QCOMPARE(form->Mode_AutoSelectSource(), mdSetTime);
+    QCOMPARE(form->AutoSelectParam().Interval, qint64(120000));
+    QCOMPARE(*form->AutoSelectParam().AutoSelectSource_List, (QList<int>{1, 3}));
 }
 
 INCYCLER_APP_TEST_MAIN(TestRotation)
