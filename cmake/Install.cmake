@@ -9,7 +9,8 @@
 #   /usr/share/icons/hicolor/<n>x<n>/apps/incycler.png   n = 16 ... 256, rendered from the SVG
 #   /usr/share/metainfo/<AppStream id>.metainfo.xml      for software centres
 #   /usr/share/man/man1/InCycler.1.gz, incycler-sim.1.gz
-#   /usr/share/doc/incycler/examples/incycler-autostart.desktop
+#   /usr/share/doc/incycler/examples/incycler-autostart.desktop, rotate-lobby.conf
+#   /usr/lib/systemd/system/incycler-rotate@.service     the rotation as a service, not enabled
 #
 # Every destination is absolute, so the install prefix does not move them; stage an install with
 #   DESTDIR=/tmp/stage cmake --install build
@@ -90,7 +91,10 @@ install(FILES "${PROJECT_BINARY_DIR}/${INCYCLER_APPSTREAM_ID}.metainfo.xml"
         DESTINATION "${_incycler_share}/metainfo")
 
 install(FILES "${PROJECT_SOURCE_DIR}/data/incycler-autostart.desktop"
+              "${PROJECT_SOURCE_DIR}/data/rotate-lobby.conf"
         DESTINATION "${_incycler_share}/doc/incycler/examples")
+install(FILES "${PROJECT_SOURCE_DIR}/data/incycler-rotate@.service"
+        DESTINATION "${INCYCLER_SYSTEM_PREFIX}/lib/systemd/system")
 
 # Manual pages, compressed as Debian expects when gzip is at hand.
 find_program(INCYCLER_GZIP gzip)

@@ -32,7 +32,9 @@ over an RS-232 serial port. It switches the device's power and inputs by
 hand, or rotates through a chosen set of inputs at a fixed interval, all
 the time or inside a daily time window, from a window with a tray icon.
 Started with a port, a model and a command it sends that one command
-without a window, for use from cron or systemd timers.
+without a window, for use from cron or systemd timers. Started with
+--rotate it begins the rotation by itself, with or without a desktop;
+the template unit incycler-rotate@.service runs it as a service.
 
 The package also holds incycler-sim, a virtual switcher on a
 pseudo-terminal for trying the program without the hardware.")

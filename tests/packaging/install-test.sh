@@ -55,6 +55,8 @@ files=(
     /usr/share/man/man1/InCycler.1.gz
     /usr/share/man/man1/incycler-sim.1.gz
     /usr/share/doc/incycler/examples/incycler-autostart.desktop
+    /usr/share/doc/incycler/examples/rotate-lobby.conf
+    /usr/lib/systemd/system/incycler-rotate@.service
     /usr/share/doc/incycler/copyright
     /usr/share/doc/incycler/changelog.gz
     /usr/share/lintian/overrides/incycler
@@ -149,6 +151,20 @@ appstreamcli validate --no-net "$metainfo" >"$tmp/appstream.out" 2>&1 ||
 hardening-check --nocfprotection "$app_dir/InCycler" "$app_dir/incycler-sim" >"$tmp/hardening.out" ||
     fail "hardening-check: $(cat "$tmp/hardening.out")"
 note "files in place; icons, desktop entry, AppStream metadata and hardening checked"
+
+# The rotation's unit, as an instance: systemd-analyze has nothing to say about it, and its
+# sandbox leaves an exposure of at most 2.0 (neither needs a running systemd).
+unit=/usr/lib/systemd/system/incycler-rotate@.service
+cp "$unit" "$tmp/incycler-rotate@lobby.service"
+systemd-analyze verify "$tmp/incycler-rotate@lobby.service" >"$tmp/verify.out" 2>&1 ||
+    fail "systemd-analyze verify refuses the unit: $(cat "$tmp/verify.out")"
+[ ! -s "$tmp/verify.out" ] || fail "systemd-analyze verify has something to say: $(cat "$tmp/verify.out")"
+exposure=$(systemd-analyze security --offline=yes "$tmp/incycler-rotate@lobby.service" |
+    sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p')
+[ -n "$exposure" ] || fail "systemd-analyze security gave no exposure level"
+awk -v e="$exposure" 'BEGIN { exit !(e <= 2.0) }' ||
+    fail "the unit's exposure is $exposure, more than 2.0"
+note "rotation unit: systemd-analyze verify silent, exposure $exposure"
 
 # --- a command-line run against the virtual switcher, without a display -------------------
 # run_incycler ARGS...: runs the installed program headless; sets rc and pid (the program's pid).
