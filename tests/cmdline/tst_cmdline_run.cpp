@@ -553,7 +553,10 @@ void TestCmdLineRun::HostileLogFile() {
             ::umount2(at.constData(), MNT_DETACH);
     });
     if (kind == QLatin1String("full")) {
-        if (::mount("tmpfs", at.constData(), "tmpfs", 0, "size=16m") != 0)
+        // Room for the program (a sanitizer build is large) and a few megabytes of log.
+        const QByteArray size = "size=" + QByteArray::number(QFileInfo(m_program.Path()).size() +
+                                                             (8 << 20));
+        if (::mount("tmpfs", at.constData(), "tmpfs", 0, size.constData()) != 0)
             QSKIP("needs root to mount a small file system");
         options.program = mountPoint.filePath(QStringLiteral("InCycler"));
         QVERIFY(QFile::copy(m_program.Path(), options.program));
