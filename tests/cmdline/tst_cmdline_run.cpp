@@ -554,8 +554,8 @@ void TestCmdLineRun::HostileLogFile() {
     });
     if (kind == QLatin1String("full")) {
         // Room for the program (a sanitizer build is large) and a few megabytes of log.
-        const QByteArray size = "size=" + QByteArray::number(QFileInfo(m_program.Path()).size() +
-                                                             (8 << 20));
+        const QByteArray size =
+            "size=" + QByteArray::number(QFileInfo(m_program.Path()).size() + (8 << 20));
         if (::mount("tmpfs", at.constData(), "tmpfs", 0, size.constData()) != 0)
             QSKIP("needs root to mount a small file system");
         options.program = mountPoint.filePath(QStringLiteral("InCycler"));
