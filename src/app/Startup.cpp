@@ -5,9 +5,11 @@
 #include "ErrorReport.h"
 #include "ExitSignals.h"
 #include "Usage.h"
+#include "cmdline/OwnerClient.h"
 #include "cmdline/ProgramOptions.h"
 #include "common/Platform.h"
 #include "common/StandardError.h"
+#include "control/ControlServer.h"
 #include "device/dm_IF_ComPort.h"
 #include "log/cls_Log.h"
 #include "ui/form_Main.h"
@@ -112,6 +114,11 @@ int RunInCycler(int argc, char** argv) {
         if (!parsed.ok) {
             SayOnStandardError(parsed.error + QStringLiteral(" (see InCycler --help)"));
             return 2;
+        }
+        if (parsed.form == ProgramOptions::TForm::Status) {
+            // A question to the port's owner: no window, no log, no port of its own.
+            QCoreApplication core(qtArgc, qtArgv);
+            return OwnerClient::PrintStatus(parsed.statusPort);
         }
         rotate = parsed.rotate;
     }
@@ -236,6 +243,10 @@ QString StartInCycler(TFormMain* form) {
             ErrorReport::Show(error);
     }
     new Tmod_IF_ComPort;
+    // The window and a rotation serve the other InCyclers on their port; a one-shot run holds
+    // it too briefly to be worth asking.
+    if (!form->OneShotRun())
+        new TControlServer(mod_IF_ComPort->ApdComPort1);
     return error;
 }
 

@@ -37,6 +37,7 @@ TApdComPort::TApdComPort(QObject* parent)
 
 TApdComPort::~TApdComPort() {
     if (m_open) {
+        emit Closing();
         // No nested event processing during destruction: just let go of the device.
         m_shuttingDown = true;
         DropQueuedBytes();
@@ -136,6 +137,7 @@ void TApdComPort::OpenSequence() {
     m_writeNotifier->setSocket(m_line->Fd());
     m_readNotifier->setEnabled(true);
     m_open = true;
+    emit Opened();
 }
 
 void TApdComPort::ApplyLineSettings() {
@@ -158,6 +160,7 @@ void TApdComPort::ReleaseDevice() {
 void TApdComPort::CloseSequence() {
     if (!m_open || m_shuttingDown)
         return;
+    emit Closing();
     m_shuttingDown = true;
     DropQueuedBytes();
     ReleaseDevice();
@@ -259,6 +262,13 @@ bool TApdComPort::DrainOutput(int timeoutMs) {
         QThread::msleep(kDriverQueueLookMs);
     }
     return false;
+}
+
+bool TApdComPort::OutputPending() const {
+    if (!m_open)
+        return false;
+    int queued = 0;
+    return !m_output.isEmpty() || (::ioctl(m_line->Fd(), TIOCOUTQ, &queued) == 0 && queued > 0);
 }
 
 void TApdComPort::DropQueuedBytes() {

@@ -70,7 +70,16 @@ public:
     // The resolved device the port was opened on (empty while closed).
     QString DevicePath() const { return m_open ? m_device : QString(); }
 
+    // Whether bytes handed over have not all left the port yet (the object's own buffer or the
+    // driver's queue).
+    bool OutputPending() const;
+
 signals:
+    // The port has just been opened on DevicePath().
+    void Opened();
+    // The port is about to be closed; it still holds the device and its locks.
+    void Closing();
+
     // Count received bytes are waiting (1 to ReceiveQueueSize).
     void TriggerAvail(TApdComPort* CP, quint16 Count);
 

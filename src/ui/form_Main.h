@@ -3,6 +3,7 @@
 #include "common/MyTypes.h"
 #include "common/WallClockAlarm.h"
 #include "common/WindowTimer.h"
+#include "control/ControlProtocol.h"
 
 #include <QStringList>
 #include <QSystemTrayIcon>
@@ -117,6 +118,15 @@ public:
     void WindowOpeningAlarmDue();
     TWallClockAlarm* WindowOpeningAlarm() const { return f_WindowOpeningAlarm; }
 
+    // --- serving the other InCyclers on this machine (control/) ---
+    // The state --status prints: the device's last report, and the rotation as it runs (or,
+    // while stopped, as 開始 would start it).
+    ControlProtocol::TOwnerState OwnerState();
+    // Sends another process's command as the buttons do, with the poll that follows.
+    ControlProtocol::TOutcome ServeCommand(const ControlProtocol::TRequest& request, QString* why);
+    // A one-shot run hands its command over when another InCycler holds the port.
+    bool OneShotRun() const { return f_CmdLineStage != TCmdLineStage::None; }
+
     // --- command line (cmdline/) ---
     void DoProcess_ByParamStr();
     void tmr_StartupProcess_ForCmdLineParamsTimer();
@@ -192,6 +202,9 @@ private:
     bool OpenPortAndAsk();
     // Sets the controls as an operator would for the command line's rotation.
     void ApplyRotateParams();
+    // A one-shot run's command for the InCycler that holds the port, if one serves it. False
+    // when none does: the run then fails as it would have.
+    bool HandToOwner(const QString& proc);
 
     // The timers' intervals as the window is built. The checks ask the device this long after
     // a command; the rotation's is always set anew before it is enabled.

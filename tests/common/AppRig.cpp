@@ -3,6 +3,7 @@
 #include "app/Application.h"
 #include "app/Startup.h"
 #include "common/ErrorBox.h"
+#include "control/ControlServer.h"
 #include "device/dm_IF_ComPort.h"
 #include "log/cls_Log.h"
 #include "ui/Widgets.h"
@@ -72,6 +73,8 @@ AppRig::AppRig(const Options& options) {
     m_form->SetArguments(options.arguments);
     m_form->FormCreate();
     m_module = new Tmod_IF_ComPort;
+    if (!m_form->OneShotRun())
+        new TControlServer(m_module->ApdComPort1);
     if (options.show && m_form->ShowAtStart())
         m_form->show();
 }

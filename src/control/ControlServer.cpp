@@ -1,0 +1,222 @@
+#include "ControlServer.h"
+
+#include "ControlConnection.h"
+#include "ControlProtocol.h"
+#include "ControlSocket.h"
+#include "app/ConnectReported.h"
+#include "common/StandardError.h"
+#include "common/WindowTimer.h"
+#include "device/PortMap.h"
+#include "device/cls_ApdComPort.h"
+#include "ui/form_Main.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QPointer>
+#include <QSocketNotifier>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+// How often a command's way out of the port is looked at while it is still on it.
+constexpr int kDrainLookMs = 2;
+} // namespace
+
+TControlServer::TControlServer(TApdComPort* port)
+    : QObject(port), m_port(port), m_acceptRefill(new TWindowTimer(this, AcceptWindowMs, false)) {
+    ConnectReported(port, &TApdComPort::Opened, this, &TControlServer::Serve);
+    ConnectReported(port, &TApdComPort::Closing, this, &TControlServer::Stop);
+    ConnectReported(m_acceptRefill, &TWindowTimer::Timer, this, [this] {
+        m_acceptRefill->SetEnabled(false);
+        m_acceptBudget = AcceptBurst;
+        if (m_accept != nullptr)
+            m_accept->setEnabled(true);
+    });
+    if (port->Open())
+        Serve();
+}
+
+TControlServer::~TControlServer() {
+    Stop();
+}
+
+void TControlServer::Serve() {
+    Stop();
+    m_device = m_port->DevicePath();
+    m_path = ControlSocket::PathFor(m_device);
+    QString error;
+    m_listenFd = ControlSocket::Listen(m_path, &error);
+    if (m_listenFd < 0) {
+        // The port itself works; only the others cannot reach it through this one.
+        SayOnStandardError(
+            QStringLiteral("%1 (%2): cannot serve the commands of other InCyclers: %3")
+                .arg(PortMap::PortName(m_port->ComNumber()), m_device, error));
+        return;
+    }
+    m_accept = new QSocketNotifier(m_listenFd, QSocketNotifier::Read, this);
+    ConnectReported(m_accept, &QSocketNotifier::activated, this, &TControlServer::OnAcceptable);
+}
+
+void TControlServer::Stop() {
+    if (m_listenFd >= 0) {
+        delete m_accept;
+        m_accept = nullptr;
+        ::close(m_listenFd);
+        m_listenFd = -1;
+        // The port is still held, so the file is still ours.
+        ::unlink(QFile::encodeName(m_path).constData());
+    }
+    for (TControlConnection* connection : QList<TControlConnection*>(m_connections))
+        connection->Drop();
+}
+
+void TControlServer::OnAcceptable() {
+    while (m_acceptBudget > 0) {
+        const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0)
+            return;
+        --m_acceptBudget;
+        m_acceptRefill->SetEnabled(true);
+        Take(fd);
+    }
+    // Spent: the rest wait in the backlog until the window is over.
+    m_accept->setEnabled(false);
+}
+
+void TControlServer::Take(int fd) {
+    QString why;
+    QByteArray answer;
+    if (!ControlSocket::MayUse(ControlSocket::PeerOf(fd), m_device, &why))
+        answer = ControlProtocol::ErrorReply(QStringLiteral("refused"), why);
+    else if (m_connections.size() - m_turnedAway.size() >= MaxConnections)
+        answer = ControlProtocol::ErrorReply(
+            QStringLiteral("busy"),
+            QStringLiteral("%1 clients are being served; try again in a few seconds")
+                .arg(MaxConnections));
+    // One turned away is answered once it has sent its request, so that it reads the answer
+    // rather than a broken pipe, and is held briefly, outside the count of those served.
+    auto* connection = new TControlConnection(
+        fd, ControlProtocol::MaxRequestBytes, MaxUnsentBytes,
+        answer.isEmpty() ? ConnectionLifetimeMs : TurnedAwayLifetimeMs, this);
+    m_connections.append(connection);
+    if (!answer.isEmpty())
+        m_turnedAway.insert(connection, answer);
+    ConnectReported(connection, &TControlConnection::Readable, this,
+                    [this, connection] { OnReadable(connection); });
+    ConnectReported(connection, &TControlConnection::Ended, this,
+                    [this, connection] { Forget(connection); });
+}
+
+void TControlServer::Forget(TControlConnection* connection) {
+    m_connections.removeOne(connection);
+    m_busy.removeOne(connection);
+    m_turnedAway.remove(connection);
+    m_requests.remove(connection);
+    connection->deleteLater();
+}
+
+void TControlServer::OnReadable(TControlConnection* connection) {
+    const QPointer<TControlConnection> alive(connection);
+    while (alive && connection->Fd() >= 0 && !m_busy.contains(connection)) {
+        bool tooLong = false;
+        const std::optional<QByteArray> line = connection->TakeLine(&tooLong);
+        if (const auto away = m_turnedAway.constFind(connection);
+            away != m_turnedAway.cend() && (line || tooLong || connection->InputDone())) {
+            connection->Write(*away);
+            connection->CloseAfterWriting();
+            return;
+        }
+        if (tooLong) {
+            connection->Write(ControlProtocol::ErrorReply(
+                QStringLiteral("request"),
+                QStringLiteral("a request is at most %1 bytes and ends with a line feed")
+                    .arg(ControlProtocol::MaxRequestBytes)));
+            connection->CloseAfterWriting();
+            return;
+        }
+        if (!line) {
+            if (connection->InputDone())
+                connection->CloseAfterWriting();
+            return;
+        }
+        const int taken = ++m_requests[connection];
+        Handle(connection, *line);
+        if (taken >= MaxRequestsPerConnection) {
+            if (alive && !m_busy.contains(connection))
+                connection->CloseAfterWriting();
+            return;
+        }
+    }
+}
+
+void TControlServer::Handle(TControlConnection* connection, const QByteArray& line) {
+    const ControlProtocol::TParsed parsed = ControlProtocol::ParseRequest(line);
+    if (!parsed.ok) {
+        connection->Write(ControlProtocol::ErrorReply(QStringLiteral("request"), parsed.error));
+        connection->CloseAfterWriting();
+        return;
+    }
+    if (FormMain == nullptr || FormMain->Destroying()) {
+        connection->Write(ControlProtocol::ErrorReply(QStringLiteral("not-sent"),
+                                                      QStringLiteral("the program is ending")));
+        return;
+    }
+    if (parsed.request.command == ControlProtocol::TCommand::Status) {
+        connection->Write(ControlProtocol::StateReply(FormMain->OwnerState()));
+        return;
+    }
+    const QPointer<TControlConnection> alive(connection);
+    QString why;
+    // Sending lets the loop run: the connection may be over when it returns, and until its
+    // answer is written nothing more of it is taken (nor its end, if it has said all).
+    m_busy.append(connection);
+    const ControlProtocol::TOutcome outcome = FormMain->ServeCommand(parsed.request, &why);
+    if (!alive || connection->Fd() < 0)
+        return;
+    m_busy.removeOne(connection);
+    switch (outcome) {
+    case ControlProtocol::TOutcome::Sent:
+        AwaitDrain(connection);
+        break;
+    case ControlProtocol::TOutcome::WrongModel:
+        connection->Write(ControlProtocol::ErrorReply(QStringLiteral("model"), why));
+        break;
+    case ControlProtocol::TOutcome::NotSent:
+        connection->Write(ControlProtocol::ErrorReply(QStringLiteral("not-sent"), why));
+        break;
+    }
+}
+
+void TControlServer::AwaitDrain(TControlConnection* connection) {
+    if (!m_port->OutputPending()) {
+        connection->Write(ControlProtocol::OkReply());
+        return;
+    }
+    // The line holds the frame back: the answer waits for it, the owner does not.
+    m_busy.append(connection);
+    const QDeadlineTimer deadline(DrainTimeoutMs, Qt::PreciseTimer);
+    auto* look = new TWindowTimer(connection, kDrainLookMs, true);
+    ConnectReported(look, &TWindowTimer::Timer, this, [this, connection, look, deadline] {
+        const bool left = !m_port->OutputPending();
+        if (!left && !deadline.hasExpired())
+            return;
+        look->SetEnabled(false);
+        look->deleteLater();
+        m_busy.removeOne(connection);
+        connection->Write(
+            left ? ControlProtocol::OkReply()
+                 : ControlProtocol::ErrorReply(
+                       QStringLiteral("not-sent"),
+                       QStringLiteral("the command did not leave the port within %1 s (is the "
+                                      "switcher on and the cable's CTS line connected?); it may "
+                                      "still go out when the line frees")
+                           .arg(DrainTimeoutMs / 1000)));
+        // Requests that came meanwhile, or the end of a client that has said all (or all it
+        // may).
+        if (m_requests.value(connection) >= MaxRequestsPerConnection)
+            connection->CloseAfterWriting();
+        else
+            OnReadable(connection);
+    });
+}
