@@ -19,10 +19,11 @@ const QString kEvery = QStringLiteral("every");
 const QString kBetween = QStringLiteral("between");
 const QString kHidden = QStringLiteral("hidden");
 const QString kHelp = QStringLiteral("help");
+const QString kStatus = QStringLiteral("status");
 
 // What each option with a value takes, in the words of the refusals.
 QString Allowed(const QString& option) {
-    if (option == kPort)
+    if (option == kPort || option == kStatus)
         return QStringLiteral("a port: COM5, com05 or /com05");
     if (option == kModel)
         return QStringLiteral("rsx24p or rsx24q");
@@ -120,7 +121,10 @@ TResult Refused(const QString& error) {
 } // namespace
 
 bool IsOptionForm(const QStringList& arguments) {
-    return arguments.contains(QStringLiteral("--rotate"));
+    return std::any_of(arguments.begin(), arguments.end(), [](const QString& argument) {
+        return argument == QLatin1String("--rotate") || argument == QLatin1String("--status") ||
+               argument.startsWith(QLatin1String("--status="));
+    });
 }
 
 std::optional<int> PortNumber(const QString& text) {
@@ -149,13 +153,15 @@ TResult Parse(const QStringList& arguments) {
         QCommandLineOption(kEvery, QString(), QStringLiteral("INTERVAL")),
         QCommandLineOption(kBetween, QString(), QStringLiteral("START-END")),
         QCommandLineOption(kHidden),
+        QCommandLineOption(kStatus, QString(), QStringLiteral("PORT")),
         QCommandLineOption(QStringList{QStringLiteral("h"), kHelp}),
     });
     if (!parser.parse(QStringList{QStringLiteral("InCycler")} + arguments)) {
         const QStringList unknown = parser.unknownOptionNames();
         if (!unknown.isEmpty())
             return Refused(QStringLiteral("unknown option %1; --rotate takes --port, --model, "
-                                          "--inputs, --every, --between and --hidden")
+                                          "--inputs, --every, --between and --hidden, --status "
+                                          "takes a port alone")
                                .arg(unknown.first().size() == 1 ? "-" + unknown.first()
                                                                 : "--" + unknown.first()));
         const QString option = OptionNamedIn(parser.errorText());
@@ -172,6 +178,21 @@ TResult Parse(const QStringList& arguments) {
         return Refused(QStringLiteral("unexpected argument '%1'; every value follows its option, "
                                       "as in --port com05")
                            .arg(parser.positionalArguments().first()));
+    if (parser.isSet(kStatus)) {
+        for (const QString& option : {kRotate, kPort, kModel, kInputs, kEvery, kBetween, kHidden}) {
+            if (parser.isSet(option))
+                return Refused(QStringLiteral("--status takes a port alone, not --%1").arg(option));
+        }
+        if (parser.values(kStatus).size() > 1)
+            return Refused(QStringLiteral("--status is given twice"));
+        const std::optional<int> port = PortNumber(parser.value(kStatus));
+        if (!port)
+            return Refused(NotAllowed(kStatus, parser.value(kStatus)));
+        result.form = TForm::Status;
+        result.statusPort = *port;
+        result.ok = true;
+        return result;
+    }
     for (const QString& option : {kPort, kModel, kInputs, kEvery, kBetween}) {
         if (parser.values(option).size() > 1)
             return Refused(QStringLiteral("--%1 is given twice").arg(option));

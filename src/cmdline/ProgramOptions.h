@@ -7,23 +7,28 @@
 
 #include <optional>
 
-// The program's option form, beside the one-shot's three bare arguments:
+// The program's option forms, beside the one-shot's three bare arguments:
 //
 //   --rotate --port PORT --model MODEL --inputs LIST --every INTERVAL [--between START-END]
 //            [--hidden]
+//   --status PORT
 //
 // Read by QCommandLineParser ("--opt value" and "--opt=value"). A refusal is one line that
 // names the option and what it takes; nothing else happens for it.
 namespace ProgramOptions {
 
-// Whether the arguments are the option form rather than a one-shot or a plain start: one of
-// them is --rotate.
+// Whether the arguments are an option form rather than a one-shot or a plain start: one of
+// them is --rotate or --status.
 bool IsOptionForm(const QStringList& arguments);
+
+enum class TForm { Rotate, Status };
 
 struct TResult {
     bool ok = false;
     bool help = false; // --help among the options: the usage, and nothing else
+    TForm form = TForm::Rotate;
     TRotateParams rotate;
+    int statusPort = 0;
     QString error; // why the arguments were refused, naming the option
 };
 

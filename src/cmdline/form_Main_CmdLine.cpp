@@ -1,6 +1,7 @@
 #include "ui/form_Main.h"
 
 #include "cmdline/CmdLineParse.h"
+#include "cmdline/OwnerClient.h"
 #include "common/Errors.h"
 #include "common/StandardError.h"
 #include "control/ControlTexts.h"
@@ -28,6 +29,45 @@ QString SendFailedText() {
 }
 
 } // namespace
+
+bool TFormMain::HandToOwner(const QString& proc) {
+    if (!OwnerClient::SocketPresent(f_CmdLineParams.ComPortNum))
+        return false;
+    ControlProtocol::TRequest request;
+    request.model = f_CmdLineParams.ModelStr;
+    if (f_CmdLineParams.CmdNameStr == QLatin1String("pwr")) {
+        request.command = ControlProtocol::TCommand::Power;
+        request.on = f_CmdLineParams.PowerFlag;
+    } else {
+        request.command = ControlProtocol::TCommand::Select;
+        request.input = f_CmdLineParams.InputSourceNum;
+    }
+    // The request leaves now: from here on the run ends with the owner's answer.
+    f_CmdLineStage = TCmdLineStage::Decided;
+    const OwnerClient::TAnswer answer =
+        OwnerClient::Ask(f_CmdLineParams.ComPortNum, ControlProtocol::RequestLine(request));
+    switch (answer.kind) {
+    case OwnerClient::TKind::NoOwner:
+        // A socket left by an owner that is gone: the port's own failure stands.
+        return false;
+    case OwnerClient::TKind::Refused:
+        SayOnStandardError(answer.message);
+        f_Log->OutputLogString(TLog::TypeError(), proc, ControlTexts::OpenFailedLog());
+        return true;
+    case OwnerClient::TKind::Failed:
+    case OwnerClient::TKind::Answered:
+        break;
+    }
+    if (answer.kind == OwnerClient::TKind::Failed ||
+        !answer.reply.value(QLatin1String("ok")).toBool()) {
+        SayOnStandardError(answer.message + QStringLiteral("; nothing was sent"));
+        f_Log->OutputLogString(TLog::TypeError(), proc, SendFailedText());
+        return true;
+    }
+    f_Log->OutputLogString(TLog::TypeInfo(), proc, QStringLiteral("（引数）引数実行成功"));
+    f_ExitCode = 0;
+    return true;
+}
 
 void TFormMain::DoProcess_ByParamStr() {
     const CmdLineParse::TResult result = CmdLineParse::Parse(f_Arguments);
@@ -77,6 +117,9 @@ void TFormMain::StartupProcess_ForCmdLineParams() {
     // The port-choice dialog lets events through: a signal handled there ends the run
     // before anything is sent, and the port's failure to open is then no failure of its own.
     if (f_ExitSignal != 0)
+        return;
+    // Held by another InCycler that serves it: the command goes out through that one.
+    if (!opened && HandToOwner(proc))
         return;
     f_CmdLineStage = TCmdLineStage::Decided;
     if (!opened) {
