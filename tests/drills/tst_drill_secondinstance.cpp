@@ -1,6 +1,7 @@
-// A second InCycler, a real process in command-line mode, aimed at the port the first one
-// (this process) holds open: it is refused, sends nothing, logs why and ends with a
-// failure status, and the first one goes on using the port.
+// A second InCycler, a real process starting a rotation of its own, aimed at the port the
+// first one (this process) holds open: it is refused, sends nothing, says and logs why once,
+// and ends normally when stopped, and the first one goes on using the port. (A one-shot
+// command is not refused: the first one sends it.)
 
 #include "ControlSupport.h"
 #include "OneShotProgram.h"
@@ -8,6 +9,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+#include <csignal>
 
 using namespace ControlSupport;
 
@@ -47,10 +50,17 @@ void TestSecondInstance::refusedAndSendsNothing() {
 
     TOneShotProgram::Options options;
     options.portDir = m_rig->PortDir();
+    // Stopped once it has recorded that it cannot have the port, and waits for it.
+    options.during = [&](QProcess& process) {
+        QVERIFY(QTest::qWaitFor([&] { return QFileInfo(second.LogPath()).size() > 0; }, kWaitMs));
+        ::kill(pid_t(process.processId()), SIGTERM);
+    };
     TOneShotProgram::Result run;
-    QVERIFY(second.Run({"/com03", "/rsx24p", "/in2"}, options, &run));
+    QVERIFY(second.Run(
+        {"--rotate", "--port", "com03", "--model", "rsx24p", "--inputs", "1,2", "--every", "5s"},
+        options, &run));
     QCOMPARE(run.exitStatus, QProcess::NormalExit);
-    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.exitCode, 0);
     // It says why: this process holds the port.
     const QList<QByteArray> lines = OwnLines(run.standardError);
     QVERIFY2(lines.size() == 1, run.standardError.constData());
@@ -68,7 +78,7 @@ void TestSecondInstance::refusedAndSendsNothing() {
     QCOMPARE(fields.size(), 6);
     QCOMPARE(fields[2], QString::number(run.pid));
     QCOMPARE(fields[3], QStringLiteral("エラー"));
-    QCOMPARE(fields[4], QStringLiteral("TFormMain_StartupProcess_ForCmdLineParams"));
+    QCOMPARE(fields[4], QStringLiteral("TFormMain_StartupProcess_ForRotateParams"));
     QCOMPARE(fields[5], QStringLiteral("（COM）COMポートOPEN失敗"));
 
     // The first still holds the port and switches. The line keeps its order, so anything

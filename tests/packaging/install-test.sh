@@ -56,6 +56,7 @@ files=(
     /usr/share/man/man1/incycler-sim.1.gz
     /usr/share/doc/incycler/examples/incycler-autostart.desktop
     /usr/share/doc/incycler/examples/rotate-lobby.conf
+    /usr/share/doc/incycler/CONTROL.md
     /usr/lib/systemd/system/incycler-rotate@.service
     /usr/share/doc/incycler/copyright
     /usr/share/doc/incycler/changelog.gz
