@@ -10,6 +10,7 @@
 #   /usr/share/metainfo/<AppStream id>.metainfo.xml      for software centres
 #   /usr/share/man/man1/InCycler.1.gz, incycler-sim.1.gz
 #   /usr/share/doc/incycler/examples/incycler-autostart.desktop, rotate-lobby.conf
+#   /usr/share/doc/incycler/CONTROL.md                   the owner's socket and its protocol
 #   /usr/lib/systemd/system/incycler-rotate@.service     the rotation as a service, not enabled
 #
 # Every destination is absolute, so the install prefix does not move them; stage an install with
@@ -93,6 +94,7 @@ install(FILES "${PROJECT_BINARY_DIR}/${INCYCLER_APPSTREAM_ID}.metainfo.xml"
 install(FILES "${PROJECT_SOURCE_DIR}/data/incycler-autostart.desktop"
               "${PROJECT_SOURCE_DIR}/data/rotate-lobby.conf"
         DESTINATION "${_incycler_share}/doc/incycler/examples")
+install(FILES "${PROJECT_SOURCE_DIR}/docs/CONTROL.md" DESTINATION "${_incycler_share}/doc/incycler")
 install(FILES "${PROJECT_SOURCE_DIR}/data/incycler-rotate@.service"
         DESTINATION "${INCYCLER_SYSTEM_PREFIX}/lib/systemd/system")
 
