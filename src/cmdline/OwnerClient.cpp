@@ -82,8 +82,9 @@ TAnswer Ask(int comPortNum, const QByteArray& requestLine) {
     // Anybody may have put a socket at the path: only the holder of the device is believed.
     const ControlSocket::TPeer peer = ControlSocket::PeerOf(int(socket.socketDescriptor()));
     const SerialLock::THolder holder = SerialLock::FlockHolder(device);
+    // Nothing has been handed over: the port's own failure stands.
     if (!peer.known || holder.pid <= 0 || peer.pid != holder.pid)
-        return Answer(TKind::Failed,
+        return Answer(TKind::NoOwner,
                       QStringLiteral("%1: %2 is not served by the process that holds the port; "
                                      "it was not used")
                           .arg(where, path));

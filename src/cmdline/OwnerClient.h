@@ -10,7 +10,7 @@
 namespace OwnerClient {
 
 enum class TKind {
-    NoOwner,  // nobody serves the port (message: why, for the operator)
+    NoOwner,  // nobody serves the port, or not the process that holds it (message: why)
     Refused,  // the owner will not serve this user (message: its reason)
     Failed,   // no usable answer (message: why)
     Answered, // reply holds the owner's answer

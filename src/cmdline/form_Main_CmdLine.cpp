@@ -48,7 +48,8 @@ bool TFormMain::HandToOwner(const QString& proc) {
         OwnerClient::Ask(f_CmdLineParams.ComPortNum, ControlProtocol::RequestLine(request));
     switch (answer.kind) {
     case OwnerClient::TKind::NoOwner:
-        // A socket left by an owner that is gone: the port's own failure stands.
+        // A socket left by an owner that is gone, or put there by somebody else: the port's
+        // own failure stands.
         return false;
     case OwnerClient::TKind::Refused:
         SayOnStandardError(answer.message);
