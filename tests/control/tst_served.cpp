@@ -81,7 +81,10 @@ void TestServed::ServedByTheOwner() {
                                        "--inputs", "1,3", "--every", "120min"});
         QVERIFY(owner.waitForStarted());
         ownerPid = owner.processId();
-        QVERIFY(QTest::qWaitFor([&] { return FramesWith(sw, "GET").size() == 1; }, 60000));
+        // Started and settled: the input's poll and the power's, 650 ms after the power-on.
+        QVERIFY(QTest::qWaitFor(
+            [&] { return FramesWith(sw, "GET").size() == 1 && FramesWith(sw, "PWR?").size() == 2; },
+            60000));
     } else {
         QVERIFY(OpenAndSettle(*m_rig));
     }
