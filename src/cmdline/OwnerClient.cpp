@@ -10,14 +10,25 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
-#include <QLocalSocket>
+#include <QThread>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <optional>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 
 constexpr int kConnectTimeoutMs = 2000;
+// How long to wait before asking again while the owner's backlog is full.
+constexpr unsigned long kBacklogRetryMs = 20;
+// A reply is a line of a few hundred bytes; far more is no reply.
+constexpr qsizetype kMaxReplyBytes = 65536;
 
 // The device behind the port, resolved as the owner resolved it when it opened it.
 QString DeviceFor(int comPortNum, QString* problem) {
@@ -42,6 +53,95 @@ OwnerClient::TAnswer Answer(OwnerClient::TKind kind, const QString& message) {
     return answer;
 }
 
+struct TSocket {
+    explicit TSocket(int descriptor) : fd(descriptor) {}
+    ~TSocket() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    TSocket(const TSocket&) = delete;
+    TSocket& operator=(const TSocket&) = delete;
+    const int fd;
+};
+
+// Waits for the descriptor until the deadline; false when it passed.
+bool Wait(int fd, short events, const QDeadlineTimer& deadline) {
+    for (;;) {
+        pollfd p{fd, events, 0};
+        const int n = ::poll(&p, 1, int(qMax<qint64>(0, deadline.remainingTime())));
+        if (n > 0)
+            return true;
+        if (n == 0 || errno != EINTR)
+            return false;
+    }
+}
+
+// A connection to the socket at path, or -1 with *error set. A full backlog is tried again
+// until the connect deadline (ETIMEDOUT then).
+int Connect(const QString& path, int* error) {
+    const QByteArray name = QFile::encodeName(path);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (size_t(name.size()) >= sizeof address.sun_path) {
+        *error = ENAMETOOLONG;
+        return -1;
+    }
+    std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
+    const QDeadlineTimer deadline(kConnectTimeoutMs);
+    for (;;) {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (fd < 0) {
+            *error = errno;
+            return -1;
+        }
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+            return fd;
+        *error = errno;
+        ::close(fd);
+        if (*error != EAGAIN)
+            return -1;
+        if (deadline.hasExpired()) {
+            *error = ETIMEDOUT;
+            return -1;
+        }
+        QThread::msleep(kBacklogRetryMs);
+    }
+}
+
+// Sends what it can before the deadline; the owner may already have answered and closed.
+void Send(int fd, const QByteArray& bytes, const QDeadlineTimer& deadline) {
+    qsizetype sent = 0;
+    while (sent < bytes.size()) {
+        const ssize_t n =
+            ::send(fd, bytes.constData() + sent, size_t(bytes.size() - sent), MSG_NOSIGNAL);
+        if (n > 0)
+            sent += n;
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else if (n < 0 && errno == EAGAIN && Wait(fd, POLLOUT, deadline))
+            continue;
+        else
+            return;
+    }
+}
+
+// The first line the owner sends, without its line end, or nothing by the deadline.
+std::optional<QByteArray> ReadLine(int fd, const QDeadlineTimer& deadline) {
+    QByteArray received;
+    for (;;) {
+        if (const qsizetype end = received.indexOf('\n'); end >= 0)
+            return received.left(end);
+        if (received.size() > kMaxReplyBytes || !Wait(fd, POLLIN, deadline))
+            return std::nullopt;
+        char buffer[4096];
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n > 0)
+            received.append(buffer, n);
+        else if (n == 0 || (errno != EINTR && errno != EAGAIN))
+            return std::nullopt;
+    }
+}
+
 } // namespace
 
 namespace OwnerClient {
@@ -63,11 +163,11 @@ TAnswer Ask(int comPortNum, const QByteArray& requestLine) {
     const QString where = QStringLiteral("%1 (%2)").arg(PortMap::PortName(comPortNum), device);
     const QString path = ControlSocket::PathFor(device);
 
-    QLocalSocket socket;
-    socket.connectToServer(path);
-    if (!socket.waitForConnected(kConnectTimeoutMs)) {
+    int error = 0;
+    const TSocket socket(Connect(path, &error));
+    if (socket.fd < 0) {
         // Still waiting in the owner's backlog: it is there, but taking others first.
-        if (socket.error() == QLocalSocket::SocketTimeoutError)
+        if (error == ETIMEDOUT)
             return Answer(TKind::Failed,
                           QStringLiteral("%1: the InCycler holding it did not take the connection "
                                          "within %2 s; it is busy, try again")
@@ -80,7 +180,7 @@ TAnswer Ask(int comPortNum, const QByteArray& requestLine) {
         return Answer(TKind::NoOwner, QStringLiteral("%1: no InCycler holds this port").arg(where));
     }
     // Anybody may have put a socket at the path: only the holder of the device is believed.
-    const ControlSocket::TPeer peer = ControlSocket::PeerOf(int(socket.socketDescriptor()));
+    const ControlSocket::TPeer peer = ControlSocket::PeerOf(socket.fd);
     const SerialLock::THolder holder = SerialLock::FlockHolder(device);
     // Nothing has been handed over: the port's own failure stands.
     if (!peer.known || holder.pid <= 0 || peer.pid != holder.pid)
@@ -93,25 +193,23 @@ TAnswer Ask(int comPortNum, const QByteArray& requestLine) {
     answer.ownerPid = peer.pid;
     const QString owner =
         QStringLiteral("the InCycler holding %1 (process %2)").arg(where).arg(peer.pid);
-    socket.write(requestLine);
-    socket.waitForBytesWritten(AnswerTimeoutMs);
     const QDeadlineTimer deadline(AnswerTimeoutMs);
-    while (!socket.canReadLine() && !deadline.hasExpired() &&
-           socket.state() == QLocalSocket::ConnectedState)
-        socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
-    if (!socket.canReadLine())
+    // A refusal written before the request was sent is still read.
+    Send(socket.fd, requestLine, deadline);
+    const std::optional<QByteArray> line = ReadLine(socket.fd, deadline);
+    if (!line)
         return Answer(TKind::Failed, QStringLiteral("%1 did not answer within %2 s; the command "
                                                     "may still be sent")
                                          .arg(owner)
                                          .arg(AnswerTimeoutMs / 1000));
-    const QJsonDocument reply = QJsonDocument::fromJson(socket.readLine());
+    const QJsonDocument reply = QJsonDocument::fromJson(*line);
     if (!reply.isObject())
         return Answer(TKind::Failed,
                       QStringLiteral("%1 gave an answer that is not one").arg(owner));
     answer.reply = reply.object();
-    const QString error = answer.reply.value(QLatin1String("error")).toString();
+    const QString errorWord = answer.reply.value(QLatin1String("error")).toString();
     const QString message = answer.reply.value(QLatin1String("message")).toString();
-    if (error == QLatin1String("refused")) {
+    if (errorWord == QLatin1String("refused")) {
         answer.kind = TKind::Refused;
         answer.message = QStringLiteral("%1 refused: %2").arg(owner, message);
         return answer;
