@@ -35,6 +35,14 @@ public:
     // Ends now.
     void Drop();
 
+    // What the server keeps of this connection.
+    struct TServing {
+        int requests = 0;      // taken so far
+        bool busy = false;     // a command of it is on its way out: nothing more is taken
+        QByteArray turnedAway; // refused or busy: the answer it gets, and nothing else
+    };
+    TServing& Serving() { return m_serving; }
+
 signals:
     // Bytes arrived, or the client closed its side: lines may be waiting.
     void Readable();
@@ -55,4 +63,5 @@ private:
     QByteArray m_out;
     bool m_eof = false;
     bool m_closing = false;
+    TServing m_serving;
 };

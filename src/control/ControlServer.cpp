@@ -15,6 +15,8 @@
 #include <QPointer>
 #include <QSocketNotifier>
 
+#include <algorithm>
+
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -89,7 +91,9 @@ void TControlServer::Take(int fd) {
     QByteArray answer;
     if (!ControlSocket::MayUse(ControlSocket::PeerOf(fd), m_device, &why))
         answer = ControlProtocol::ErrorReply(QStringLiteral("refused"), why);
-    else if (m_connections.size() - m_turnedAway.size() >= MaxConnections)
+    else if (std::count_if(m_connections.cbegin(), m_connections.cend(), [](TControlConnection* c) {
+                 return c->Serving().turnedAway.isEmpty();
+             }) >= MaxConnections)
         answer = ControlProtocol::ErrorReply(
             QStringLiteral("busy"),
             QStringLiteral("%1 clients are being served; try again in a few seconds")
@@ -100,8 +104,7 @@ void TControlServer::Take(int fd) {
         fd, ControlProtocol::MaxRequestBytes, MaxUnsentBytes,
         answer.isEmpty() ? ConnectionLifetimeMs : TurnedAwayLifetimeMs, this);
     m_connections.append(connection);
-    if (!answer.isEmpty())
-        m_turnedAway.insert(connection, answer);
+    connection->Serving().turnedAway = answer;
     ConnectReported(connection, &TControlConnection::Readable, this,
                     [this, connection] { OnReadable(connection); });
     ConnectReported(connection, &TControlConnection::Ended, this,
@@ -110,20 +113,17 @@ void TControlServer::Take(int fd) {
 
 void TControlServer::Forget(TControlConnection* connection) {
     m_connections.removeOne(connection);
-    m_busy.removeOne(connection);
-    m_turnedAway.remove(connection);
-    m_requests.remove(connection);
     connection->deleteLater();
 }
 
 void TControlServer::OnReadable(TControlConnection* connection) {
     const QPointer<TControlConnection> alive(connection);
-    while (alive && connection->Fd() >= 0 && !m_busy.contains(connection)) {
+    TControlConnection::TServing& serving = connection->Serving();
+    while (alive && connection->Fd() >= 0 && !serving.busy) {
         bool tooLong = false;
         const std::optional<QByteArray> line = connection->TakeLine(&tooLong);
-        if (const auto away = m_turnedAway.constFind(connection);
-            away != m_turnedAway.cend() && (line || tooLong || connection->InputDone())) {
-            connection->Write(*away);
+        if (!serving.turnedAway.isEmpty() && (line || tooLong || connection->InputDone())) {
+            connection->Write(serving.turnedAway);
             connection->CloseAfterWriting();
             return;
         }
@@ -140,10 +140,10 @@ void TControlServer::OnReadable(TControlConnection* connection) {
                 connection->CloseAfterWriting();
             return;
         }
-        const int taken = ++m_requests[connection];
+        const int taken = ++serving.requests;
         Handle(connection, *line);
         if (taken >= MaxRequestsPerConnection) {
-            if (alive && !m_busy.contains(connection))
+            if (alive && !serving.busy)
                 connection->CloseAfterWriting();
             return;
         }
@@ -170,11 +170,11 @@ void TControlServer::Handle(TControlConnection* connection, const QByteArray& li
     QString why;
     // Sending lets the loop run: the connection may be over when it returns, and until its
     // answer is written nothing more of it is taken (nor its end, if it has said all).
-    m_busy.append(connection);
+    connection->Serving().busy = true;
     const ControlProtocol::TOutcome outcome = FormMain->ServeCommand(parsed.request, &why);
     if (!alive || connection->Fd() < 0)
         return;
-    m_busy.removeOne(connection);
+    connection->Serving().busy = false;
     switch (outcome) {
     case ControlProtocol::TOutcome::Sent:
         AwaitDrain(connection);
@@ -194,7 +194,7 @@ void TControlServer::AwaitDrain(TControlConnection* connection) {
         return;
     }
     // The line holds the frame back: the answer waits for it, the owner does not.
-    m_busy.append(connection);
+    connection->Serving().busy = true;
     const QDeadlineTimer deadline(DrainTimeoutMs, Qt::PreciseTimer);
     auto* look = new TWindowTimer(connection, kDrainLookMs, true);
     ConnectReported(look, &TWindowTimer::Timer, this, [this, connection, look, deadline] {
@@ -203,7 +203,7 @@ void TControlServer::AwaitDrain(TControlConnection* connection) {
             return;
         look->SetEnabled(false);
         look->deleteLater();
-        m_busy.removeOne(connection);
+        connection->Serving().busy = false;
         connection->Write(
             left ? ControlProtocol::OkReply()
                  : ControlProtocol::ErrorReply(
@@ -214,7 +214,7 @@ void TControlServer::AwaitDrain(TControlConnection* connection) {
                            .arg(DrainTimeoutMs / 1000)));
         // Requests that came meanwhile, or the end of a client that has said all (or all it
         // may).
-        if (m_requests.value(connection) >= MaxRequestsPerConnection)
+        if (connection->Serving().requests >= MaxRequestsPerConnection)
             connection->CloseAfterWriting();
         else
             OnReadable(connection);

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -67,7 +66,4 @@ private:
     int m_acceptBudget = AcceptBurst;
     TWindowTimer* m_acceptRefill;
     QList<TControlConnection*> m_connections;
-    QList<TControlConnection*> m_busy;                   // waiting for their command to go out
-    QHash<TControlConnection*, QByteArray> m_turnedAway; // refused or busy: their answer
-    QHash<TControlConnection*, int> m_requests;          // taken so far
 };
