@@ -1,6 +1,7 @@
 #include "OwnerClient.h"
 
 #include "common/StandardError.h"
+#include "common/UniqueFd.h"
 #include "control/ControlProtocol.h"
 #include "control/ControlSocket.h"
 #include "device/PortMap.h"
@@ -8,13 +9,11 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QThread>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <optional>
 #include <poll.h>
 #include <sys/socket.h>
@@ -30,39 +29,12 @@ constexpr unsigned long kBacklogRetryMs = 20;
 // A reply is a line of a few hundred bytes; far more is no reply.
 constexpr qsizetype kMaxReplyBytes = 65536;
 
-// The device behind the port, resolved as the owner resolved it when it opened it.
-QString DeviceFor(int comPortNum, QString* problem) {
-    const QString name = PortMap::PortName(comPortNum);
-    const QString path = PortMap::DevicePath(comPortNum);
-    if (path.isEmpty()) {
-        const QString dirProblem = PortMap::PortDirProblem();
-        *problem = QStringLiteral("%1: %2").arg(
-            name, dirProblem.isEmpty() ? QStringLiteral("no such device") : dirProblem);
-        return {};
-    }
-    const QString device = QFileInfo(path).canonicalFilePath();
-    if (device.isEmpty())
-        *problem = QStringLiteral("%1 (%2): no such device").arg(name, path);
-    return device;
-}
-
 OwnerClient::TAnswer Answer(OwnerClient::TKind kind, const QString& message) {
     OwnerClient::TAnswer answer;
     answer.kind = kind;
     answer.message = message;
     return answer;
 }
-
-struct TSocket {
-    explicit TSocket(int descriptor) : fd(descriptor) {}
-    ~TSocket() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    TSocket(const TSocket&) = delete;
-    TSocket& operator=(const TSocket&) = delete;
-    const int fd;
-};
 
 // Waits for the descriptor until the deadline; false when it passed.
 bool Wait(int fd, short events, const QDeadlineTimer& deadline) {
@@ -79,14 +51,11 @@ bool Wait(int fd, short events, const QDeadlineTimer& deadline) {
 // A connection to the socket at path, or -1 with *error set. A full backlog is tried again
 // until the connect deadline (ETIMEDOUT then).
 int Connect(const QString& path, int* error) {
-    const QByteArray name = QFile::encodeName(path);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (size_t(name.size()) >= sizeof address.sun_path) {
+    sockaddr_un address;
+    if (!ControlSocket::AddressFor(path, &address)) {
         *error = ENAMETOOLONG;
         return -1;
     }
-    std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
     const QDeadlineTimer deadline(kConnectTimeoutMs);
     for (;;) {
         const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
@@ -148,7 +117,7 @@ namespace OwnerClient {
 
 bool SocketPresent(int comPortNum) {
     QString problem;
-    const QString device = DeviceFor(comPortNum, &problem);
+    const QString device = PortMap::ResolvedDevice(comPortNum, &problem);
     struct stat st {};
     return !device.isEmpty() &&
            ::lstat(QFile::encodeName(ControlSocket::PathFor(device)).constData(), &st) == 0 &&
@@ -157,15 +126,15 @@ bool SocketPresent(int comPortNum) {
 
 TAnswer Ask(int comPortNum, const QByteArray& requestLine) {
     QString problem;
-    const QString device = DeviceFor(comPortNum, &problem);
+    const QString device = PortMap::ResolvedDevice(comPortNum, &problem);
     if (device.isEmpty())
         return Answer(TKind::NoOwner, problem);
     const QString where = QStringLiteral("%1 (%2)").arg(PortMap::PortName(comPortNum), device);
     const QString path = ControlSocket::PathFor(device);
 
     int error = 0;
-    const TSocket socket(Connect(path, &error));
-    if (socket.fd < 0) {
+    const TUniqueFd socket(Connect(path, &error));
+    if (!socket.Valid()) {
         // Still waiting in the owner's backlog: it is there, but taking others first.
         if (error == ETIMEDOUT)
             return Answer(TKind::Failed,
@@ -180,7 +149,7 @@ TAnswer Ask(int comPortNum, const QByteArray& requestLine) {
         return Answer(TKind::NoOwner, QStringLiteral("%1: no InCycler holds this port").arg(where));
     }
     // Anybody may have put a socket at the path: only the holder of the device is believed.
-    const ControlSocket::TPeer peer = ControlSocket::PeerOf(socket.fd);
+    const ControlSocket::TPeer peer = ControlSocket::PeerOf(socket.Get());
     const SerialLock::THolder holder = SerialLock::FlockHolder(device);
     // Nothing has been handed over: the port's own failure stands.
     if (!peer.known || holder.pid <= 0 || peer.pid != holder.pid)
@@ -195,8 +164,8 @@ TAnswer Ask(int comPortNum, const QByteArray& requestLine) {
         QStringLiteral("the InCycler holding %1 (process %2)").arg(where).arg(peer.pid);
     const QDeadlineTimer deadline(AnswerTimeoutMs);
     // A refusal written before the request was sent is still read.
-    Send(socket.fd, requestLine, deadline);
-    const std::optional<QByteArray> line = ReadLine(socket.fd, deadline);
+    Send(socket.Get(), requestLine, deadline);
+    const std::optional<QByteArray> line = ReadLine(socket.Get(), deadline);
     if (!line)
         return Answer(TKind::Failed, QStringLiteral("%1 did not answer within %2 s; the command "
                                                     "may still be sent")

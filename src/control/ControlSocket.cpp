@@ -85,15 +85,23 @@ bool MayUse(const TPeer& peer, const QString& devicePath, QString* why) {
     return false;
 }
 
+bool AddressFor(const QString& path, sockaddr_un* address) {
+    const QByteArray name = QFile::encodeName(path);
+    *address = sockaddr_un{};
+    address->sun_family = AF_UNIX;
+    if (size_t(name.size()) >= sizeof address->sun_path)
+        return false;
+    std::memcpy(address->sun_path, name.constData(), size_t(name.size()));
+    return true;
+}
+
 int Listen(const QString& path, QString* error) {
     const QByteArray name = QFile::encodeName(path);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (size_t(name.size()) >= sizeof address.sun_path) {
+    sockaddr_un address;
+    if (!AddressFor(path, &address)) {
         *error = QStringLiteral("%1: the name is too long").arg(path);
         return -1;
     }
-    std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
 
     // The caller holds the device, so no other InCycler serves it: whatever is at the path
     // is an earlier owner's leftover, or someone else's file that cannot be taken away.

@@ -3,6 +3,8 @@
 #include <QList>
 #include <QString>
 
+#include <sys/un.h>
+
 // Where the InCycler that holds a port serves the others, and who may talk to whom.
 //
 // The socket lies in the lock directory beside the port's lock file, named after the device
@@ -14,6 +16,9 @@
 namespace ControlSocket {
 
 QString PathFor(const QString& devicePath);
+
+// The socket address of path; false when the name is too long for one.
+bool AddressFor(const QString& path, sockaddr_un* address);
 
 // The other end of a connected local socket, from the kernel.
 struct TPeer {

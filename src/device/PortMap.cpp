@@ -1,6 +1,7 @@
 #include "PortMap.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -59,6 +60,20 @@ QString DevicePath(int n) {
             return QStringLiteral("/dev/%1%2").arg(QLatin1String(r.prefix)).arg(n - r.first);
     }
     return {};
+}
+
+QString ResolvedDevice(int n, QString* problem) {
+    const QString path = DevicePath(n);
+    if (path.isEmpty()) {
+        const QString dirProblem = PortDirProblem();
+        *problem = QStringLiteral("%1: %2").arg(
+            PortName(n), dirProblem.isEmpty() ? QStringLiteral("no such device") : dirProblem);
+        return {};
+    }
+    const QString device = QFileInfo(path).canonicalFilePath();
+    if (device.isEmpty())
+        *problem = QStringLiteral("%1 (%2): no such device").arg(PortName(n), path);
+    return device;
 }
 
 int NumberForDeviceName(const QString& name) {

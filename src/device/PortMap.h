@@ -24,6 +24,11 @@ QString PortDirProblem();
 // can carry that number.
 QString DevicePath(int n);
 
+// The device port n is, with links resolved: the name the lock file and the owner's socket
+// are made from, so two names of one device become the same name. Empty, with *problem set
+// ("COM5 (/dev/ttyUSB0): no such device"), when there is none.
+QString ResolvedDevice(int n, QString* problem);
+
 // The numbers of the ports present now, ascending: with INCYCLER_PORT_DIR, those of the
 // directory's entries; without it, those of the serial devices that systemPorts names
 // ("ttyUSB0", "ttyS1" ...; asked for only then), as far as a number maps to them.

@@ -7,7 +7,6 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QFileInfo>
 #include <QScopeGuard>
 #include <QSocketNotifier>
 #include <QThread>
@@ -109,18 +108,11 @@ void TApdComPort::OpenSequence() {
         m_comNumber = static_cast<quint16>(chosen);
     }
 
-    const QString name = PortMap::PortName(m_comNumber);
-    const QString path = PortMap::DevicePath(m_comNumber);
-    if (path.isEmpty()) {
-        const QString problem = PortMap::PortDirProblem();
-        throw EComPortError(QStringLiteral("%1: %2").arg(
-            name, problem.isEmpty() ? QStringLiteral("no such device") : problem));
-    }
-    // Open the real device, not the link: the lock file is named after the device, so two
-    // names of one device must become the same name.
-    const QString device = QFileInfo(path).canonicalFilePath();
+    // Open the real device, not the link: the lock file is named after the device.
+    QString problem;
+    const QString device = PortMap::ResolvedDevice(m_comNumber, &problem);
     if (device.isEmpty())
-        throw EComPortError(QStringLiteral("%1 (%2): no such device").arg(name, path));
+        throw EComPortError(problem);
 
     m_device = device;
     const QString reason = m_line->Open(device);
@@ -256,8 +248,7 @@ bool TApdComPort::DrainOutput(int timeoutMs) {
     // Now the driver's queue. tcdrain() could block for ever without CTS, so poll its
     // length against the deadline instead.
     while (!deadline.hasExpired()) {
-        int queued = 0;
-        if (::ioctl(m_line->Fd(), TIOCOUTQ, &queued) != 0 || queued == 0)
+        if (!OutputPending())
             return true;
         QThread::msleep(kDriverQueueLookMs);
     }

@@ -3,6 +3,7 @@
 #include "common/Clock.h"
 #include "common/Errors.h"
 #include "common/StandardError.h"
+#include "common/UniqueFd.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -29,22 +30,6 @@ constexpr unsigned long kRetryPauseMs = 10;
 // The trim lets pending events run once per this many dropped lines: once per line would
 // make a long file's trim cost seconds in event processing alone.
 constexpr qsizetype kDroppedLinesPerEventPass = 256;
-
-class TFd {
-public:
-    explicit TFd(int fd) : m_fd(fd) {}
-    ~TFd() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-    int Get() const { return m_fd; }
-    bool Valid() const { return m_fd >= 0; }
-
-private:
-    int m_fd;
-};
 
 // Not an errno: the path names something other than a regular file (a FIFO, a socket, a
 // device), which the log must never use, since opening or writing it could block for ever.
@@ -103,7 +88,7 @@ void CreateIfMissing(const QString& path) {
             ThrowFileError(path, kNotRegularFile);
         return;
     }
-    const TFd fd(OpenFile(native, O_WRONLY | O_CREAT));
+    const TUniqueFd fd(OpenFile(native, O_WRONLY | O_CREAT));
     if (!fd.Valid())
         ThrowFileError(path, errno);
 }
@@ -192,7 +177,7 @@ bool WriteAll(int fd, QByteArrayView bytes, off_t offset, int& error) {
 }
 
 qint64 CountLinesLocked(const QString& path) {
-    const TFd fd(OpenFile(QFile::encodeName(path), O_RDONLY));
+    const TUniqueFd fd(OpenFile(QFile::encodeName(path), O_RDONLY));
     if (!fd.Valid())
         ThrowFileError(path, errno);
     LockPatiently(fd.Get(), path);
@@ -218,7 +203,7 @@ void RestoreHead(int fd, const QByteArray& head, off_t size) {
 // anything is overwritten, so that a full disk leaves the log as it was rather than cut.
 // Returns an empty string, or why the file was left untrimmed.
 QString RewriteTrimmedLocked(const QString& path) {
-    const TFd fd(OpenFile(QFile::encodeName(path), O_RDWR));
+    const TUniqueFd fd(OpenFile(QFile::encodeName(path), O_RDWR));
     if (!fd.Valid())
         ThrowFileError(path, errno);
     LockPatiently(fd.Get(), path);
@@ -277,7 +262,7 @@ bool EndsWithLineBreak(int fd, off_t size) {
 // One try of an append. A write that fails half-way is cut off again, so that a retry
 // cannot leave a torn record in front of the whole one.
 bool TryAppend(const QByteArray& nativePath, QByteArrayView bytes, int& error) {
-    const TFd fd(OpenFile(nativePath, O_RDWR | O_CREAT));
+    const TUniqueFd fd(OpenFile(nativePath, O_RDWR | O_CREAT));
     if (!fd.Valid()) {
         error = errno;
         return false;
