@@ -1,7 +1,12 @@
 #include "SerialLock.h"
 
+#include "common/PrintableText.h"
+#include "common/StandardError.h"
+#include "common/UniqueFd.h"
+
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 #include <algorithm>
 #include <cerrno>
@@ -9,9 +14,13 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
+
+#include <vector>
 
 namespace {
 
@@ -24,21 +33,117 @@ constexpr qint64 kUnreadableGraceSeconds = 5;
 // Lock files are a few bytes; anything longer is not one to trust.
 constexpr qint64 kMaxLockFileBytes = 128;
 
-QByteArray ReadSmallFile(const QString& path, bool* readable) {
-    QFile file(path);
-    *readable = file.open(QIODevice::ReadOnly);
-    return *readable ? file.read(kMaxLockFileBytes) : QByteArray();
+// A line of /proc/locks is about 60 bytes; a longer one is not one of its lines.
+constexpr qint64 kMaxLocksLineBytes = 256;
+
+// What lies at a lock file's name.
+struct TLockFileFound {
+    enum TKind {
+        Missing,
+        Regular,    // a plain file, read: content, and st from its descriptor
+        Unreadable, // a plain file this user may not read: st from lstat
+        NotAFile,   // what: "a FIFO", "a symbolic link" ...
+    } kind = Missing;
+    struct stat st {};
+    QByteArray content;
+    QString what;
+};
+
+QString KindName(mode_t mode) {
+    if (S_ISLNK(mode))
+        return QStringLiteral("a symbolic link");
+    if (S_ISFIFO(mode))
+        return QStringLiteral("a FIFO");
+    if (S_ISSOCK(mode))
+        return QStringLiteral("a socket");
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return QStringLiteral("a device");
+    if (S_ISDIR(mode))
+        return QStringLiteral("a directory");
+    return QStringLiteral("not a plain file");
+}
+
+// Opens the name as a lock file may be opened in a directory that every user can write: never
+// blocking (a FIFO would hold an open for ever), never following a link, and checking that
+// what was opened is the plain file that lstat saw, not one swapped in meanwhile.
+TLockFileFound FindLockFile(const QByteArray& path) {
+    TLockFileFound found;
+    struct stat seen {};
+    if (::lstat(path.constData(), &seen) != 0)
+        return found;
+    if (!S_ISREG(seen.st_mode)) {
+        found.kind = TLockFileFound::NotAFile;
+        found.what = KindName(seen.st_mode);
+        return found;
+    }
+    int fd;
+    do
+        fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return found;
+        if (errno == ELOOP) { // made a link since lstat looked
+            found.kind = TLockFileFound::NotAFile;
+            found.what = KindName(S_IFLNK);
+        } else {
+            found.kind = TLockFileFound::Unreadable;
+            found.st = seen;
+        }
+        return found;
+    }
+    const TUniqueFd file(fd);
+    if (::fstat(fd, &found.st) != 0 || !S_ISREG(found.st.st_mode) ||
+        found.st.st_dev != seen.st_dev || found.st.st_ino != seen.st_ino) {
+        found.kind = TLockFileFound::NotAFile;
+        found.what = QStringLiteral("a file swapped while it was read");
+        return found;
+    }
+    found.kind = TLockFileFound::Regular;
+    char buffer[kMaxLockFileBytes];
+    ssize_t got;
+    do
+        got = ::read(fd, buffer, sizeof buffer);
+    while (got < 0 && errno == EINTR);
+    if (got > 0)
+        found.content = QByteArray(buffer, got);
+    return found;
 }
 
 // Seconds since the file was last written, against the system clock that stamped it (not
 // the program's local clock, which tests may shift).
-qint64 AgeSeconds(const QByteArray& path) {
-    struct stat st {};
-    if (::stat(path.constData(), &st) != 0)
-        return 0;
+qint64 AgeSeconds(const struct stat& st) {
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
     return qint64(now.tv_sec) - qint64(st.st_mtim.tv_sec);
+}
+
+bool InGroup(uint uid, uint gid) {
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* user = nullptr;
+    if (::getpwuid_r(uid_t(uid), &entry, buffer.data(), buffer.size(), &user) != 0 ||
+        user == nullptr)
+        return false;
+    if (user->pw_gid == gid)
+        return true;
+    int count = 64;
+    std::vector<gid_t> groups(static_cast<size_t>(count));
+    while (::getgrouplist(user->pw_name, user->pw_gid, groups.data(), &count) < 0) {
+        if (count <= int(groups.size()))
+            return false;
+        groups.resize(size_t(count));
+    }
+    return std::find(groups.begin(), groups.begin() + count, gid_t(gid)) != groups.begin() + count;
+}
+
+// A stale lock file of a kind that is worth telling the operator about, once per process.
+void SayPassedOver(const QString& text) {
+    static QSet<QString> said;
+    if (said.contains(text))
+        return;
+    said.insert(text);
+    SayOnStandardError(text);
 }
 
 } // namespace
@@ -86,28 +191,73 @@ bool ProcessAlive(qint64 pid) {
 }
 
 QString ProcessName(qint64 pid) {
-    bool readable = false;
-    const QByteArray comm = ReadSmallFile(QStringLiteral("/proc/%1/comm").arg(pid), &readable);
-    return QString::fromLocal8Bit(comm.trimmed());
+    QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+    if (!comm.open(QIODevice::ReadOnly))
+        return {};
+    return PrintableText(QString::fromLocal8Bit(comm.read(kMaxLockFileBytes).trimmed()));
+}
+
+std::optional<uint> ProcessUid(qint64 pid) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (pid <= 0 || !status.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    // "Uid:\t1000\t1000\t1000\t1000": real, effective, saved and file-system user.
+    for (;;) {
+        const QByteArray line = status.readLine(kMaxLocksLineBytes);
+        if (line.isEmpty())
+            return std::nullopt;
+        if (!line.startsWith("Uid:"))
+            continue;
+        const QList<QByteArray> ids = line.mid(4).simplified().split(' ');
+        bool ok = false;
+        const uint uid = ids.value(1).toUInt(&ok);
+        return ok ? std::optional<uint>(uid) : std::nullopt;
+    }
+}
+
+bool MayOpen(uint uid, const QString& devicePath) {
+    struct stat st {};
+    if (uid == 0)
+        return true;
+    if (::stat(QFile::encodeName(devicePath).constData(), &st) != 0)
+        return false;
+    return uid == st.st_uid || InGroup(uid, st.st_gid);
 }
 
 std::optional<THolder> LiveLockFileHolder(const QString& devicePath) {
     const QString path = LockFilePath(devicePath);
     const QByteArray encoded = QFile::encodeName(path);
-    struct stat st {};
-    // Lock files are plain files; anything else by that name is nobody's lock.
-    if (::lstat(encoded.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+    const TLockFileFound found = FindLockFile(encoded);
+    QString passedOver;
+    switch (found.kind) {
+    case TLockFileFound::Missing:
         return std::nullopt;
-    bool readable = false;
-    const QByteArray content = ReadSmallFile(path, &readable);
-    // A file that is there but cannot be read is someone's lock all the same.
-    if (!readable)
-        return THolder{};
-    const qint64 pid = ParseLockPid(content);
-    if (pid > 0 && ProcessAlive(pid))
-        return THolder{pid, ProcessName(pid)};
-    if (pid == 0 && qAbs(AgeSeconds(encoded)) < kUnreadableGraceSeconds)
-        return THolder{};
+    case TLockFileFound::NotAFile:
+        passedOver = QStringLiteral("%1 is %2, not a lock file: passed over").arg(path, found.what);
+        break;
+    case TLockFileFound::Regular:
+    case TLockFileFound::Unreadable:
+        // Anyone may write a lock file: only one whose maker could have opened the port
+        // itself keeps the others off it.
+        if (!MayOpen(found.st.st_uid, devicePath))
+            passedOver = QStringLiteral("%1 was made by uid %2, who may not open %3: not honoured")
+                             .arg(path)
+                             .arg(found.st.st_uid)
+                             .arg(devicePath);
+        break;
+    }
+    if (passedOver.isEmpty()) {
+        // A file that is there but cannot be read is someone's lock all the same.
+        if (found.kind == TLockFileFound::Unreadable)
+            return THolder{};
+        const qint64 pid = ParseLockPid(found.content);
+        if (pid > 0 && ProcessAlive(pid))
+            return THolder{pid, ProcessName(pid)};
+        if (pid == 0 && qAbs(AgeSeconds(found.st)) < kUnreadableGraceSeconds)
+            return THolder{};
+    } else {
+        SayPassedOver(passedOver);
+    }
     // Stale. A file that cannot be removed (another user's, without root) is still stale:
     // it is passed over, and the flock keeps the real users apart.
     ::unlink(encoded.constData());
@@ -122,9 +272,12 @@ THolder FlockHolder(const QString& devicePath) {
     if (!locks.open(QIODevice::ReadOnly))
         return {};
     // "1: FLOCK  ADVISORY  WRITE 4711 00:1b:3 0 EOF": the device as major:minor (hex) of
-    // its file system and the inode; waiting requests ("1: -> FLOCK ...") are skipped.
-    const QList<QByteArray> lines = locks.readAll().split('\n');
-    for (const QByteArray& line : lines) {
+    // its file system and the inode; waiting requests ("1: -> FLOCK ...") are skipped. Any
+    // user can make the file long, so it is read a line at a time.
+    for (;;) {
+        const QByteArray line = locks.readLine(kMaxLocksLineBytes);
+        if (line.isEmpty())
+            return {};
         const QList<QByteArray> fields = line.simplified().split(' ');
         if (fields.size() < 6 || fields[1] != "FLOCK")
             continue;
@@ -142,7 +295,6 @@ THolder FlockHolder(const QString& devicePath) {
         // 0 or -1: the holder is not visible from this process's PID namespace.
         return pid > 0 ? THolder{pid, ProcessName(pid)} : THolder{};
     }
-    return {};
 }
 
 bool TLockFile::Acquire(const QString& devicePath, THolder* holder) {
@@ -177,10 +329,11 @@ bool TLockFile::Acquire(const QString& devicePath, THolder* holder) {
 void TLockFile::Release() {
     if (m_path.isEmpty())
         return;
-    bool readable = false;
     // Left alone if it is no longer ours: whoever wrote it over holds it now.
-    if (ParseLockPid(ReadSmallFile(m_path, &readable)) == qint64(::getpid()))
-        ::unlink(QFile::encodeName(m_path).constData());
+    const QByteArray encoded = QFile::encodeName(m_path);
+    const TLockFileFound found = FindLockFile(encoded);
+    if (found.kind == TLockFileFound::Regular && ParseLockPid(found.content) == qint64(::getpid()))
+        ::unlink(encoded.constData());
     m_path.clear();
 }
 

@@ -33,12 +33,26 @@ qint64 ParseLockPid(const QByteArray& content);
 // Whether a process with this PID exists (it may belong to another user).
 bool ProcessAlive(qint64 pid);
 
-// The process's name from /proc/PID/comm, or an empty string.
+// The process's name from /proc/PID/comm, made printable (its owner sets it freely), or an
+// empty string.
 QString ProcessName(qint64 pid);
+
+// The effective user of a running process, as /proc/PID/status tells; nothing when it cannot
+// be read.
+std::optional<uint> ProcessUid(qint64 pid);
+
+// Whether the user could open the device: root, the node's owner, or a member of its group.
+bool MayOpen(uint uid, const QString& devicePath);
 
 // The live holder of the device's lock file, if any. A stale file (its process gone, or no
 // PID readable in it and older than a few seconds) is removed on the way; a younger one
 // that cannot be read yet is taken as held, since its writer may not have finished.
+//
+// Anyone may put a file in the lock directory, so the name is never trusted: it is opened
+// without blocking and without following links, and only a regular file that was made by a
+// user who could open the device counts. Anything else there (a FIFO, a link, a device, a
+// stranger's file) is passed over as stale, removed where that is allowed, and said once
+// on standard error.
 std::optional<THolder> LiveLockFileHolder(const QString& devicePath);
 
 // The process holding an flock on the open device, as /proc/locks tells (pid 0 when it

@@ -22,6 +22,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <memory>
@@ -135,7 +136,7 @@ void TestPortLocks::init() {
 
 void TestPortLocks::cleanup() {
     // Whatever a test or a killed tool left for this pty, whose number will be used again.
-    QFile::remove(m_lockFile);
+    ::unlink(QFile::encodeName(m_lockFile).constData());
     m_switcher.reset();
 }
 
@@ -201,32 +202,59 @@ void TestPortLocks::refusedWhileAnotherHoldsIt() {
 void TestPortLocks::staleLockFileNeverLocksThePortOut_data() {
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<int>("ageSeconds");
+    // What else lies at the name, or who made it: the lock directory is everyone's.
+    QTest::addColumn<QString>("planted");
+    QTest::addColumn<QByteArray>("says"); // once on standard error
 
     QProcess gone;
     gone.start(QStringLiteral("true"));
     QVERIFY(gone.waitForStarted(kWaitMs));
     const qint64 pid = gone.processId();
     QVERIFY(gone.waitForFinished(kWaitMs));
-    QTest::newRow("dead PID") << UucpContent(pid) << 0;
-    QTest::newRow("no PID, old") << QByteArray("garbage\n") << 60;
+    const QByteArray self = UucpContent(QCoreApplication::applicationPid());
+    QTest::newRow("dead PID") << UucpContent(pid) << 0 << "" << QByteArray();
+    QTest::newRow("no PID, old") << QByteArray("garbage\n") << 60 << "" << QByteArray();
+    // Opening either by its name would block, or read what it leads to.
+    QTest::newRow("FIFO") << QByteArray() << 0 << "fifo"
+                          << QByteArray("is a FIFO, not a lock file");
+    QTest::newRow("link to a live lock")
+        << self << 0 << "link" << QByteArray("is a symbolic link, not a lock file");
+    // A live PID, but written by someone who could not have opened the port.
+    QTest::newRow("stranger's lock file")
+        << self << 0 << "stranger" << QByteArray("was made by uid 65534, who may not open");
 }
 
 void TestPortLocks::staleLockFileNeverLocksThePortOut() {
     QFETCH(QByteArray, content);
     QFETCH(int, ageSeconds);
-    QVERIFY(WriteFile(m_lockFile, content));
-    QFile file(m_lockFile);
-    QVERIFY(file.open(QIODevice::ReadWrite));
-    QVERIFY(file.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-ageSeconds),
-                             QFileDevice::FileModificationTime));
-    file.close();
+    QFETCH(QString, planted);
+    QFETCH(QByteArray, says);
+    const QByteArray name = QFile::encodeName(m_lockFile);
+    if (planted == QLatin1String("fifo")) {
+        QCOMPARE(::mkfifo(name.constData(), 0644), 0);
+    } else if (planted == QLatin1String("link")) {
+        const QString target = m_portDir.filePath(QStringLiteral("live.lock"));
+        QVERIFY(WriteFile(target, content));
+        QVERIFY(QFile::link(target, m_lockFile));
+    } else {
+        QVERIFY(WriteFile(m_lockFile, content));
+        QFile file(m_lockFile);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-ageSeconds),
+                                 QFileDevice::FileModificationTime));
+        file.close();
+        if (planted == QLatin1String("stranger") && ::chown(name.constData(), 65534, 65534) != 0)
+            QSKIP("needs root to give the file to another user");
+    }
 
     TRun run;
     QVERIFY(Run(&run));
     QVERIFY2(run.exitCode == 0, run.standardError.constData());
     QTRY_COMPARE(m_switcher->Frames(), QList<QByteArray>{"SRC2"});
+    QCOMPARE(run.standardError.count("InCycler: "), says.isEmpty() ? 0 : 1);
+    QVERIFY2(run.standardError.contains(says), run.standardError.constData());
     // Cleared, then the program's own, which went with it when it ended.
-    QVERIFY(!QFile::exists(m_lockFile));
+    QVERIFY(!QFileInfo::exists(m_lockFile) && !QFileInfo(m_lockFile).isSymLink());
     QVERIFY(DeviceFree(m_device));
 }
 
