@@ -192,7 +192,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "the rotation did not start\n");
         return 1;
     }
-    const QString path = ControlSocket::PathFor(rig.Module()->ApdComPort1->DevicePath());
+    QString problem;
+    const QString path =
+        ControlSocket::PathFor(rig.Module()->ApdComPort1->DevicePath(), false, &problem);
 
     const Phase quiet = Measure(rig, switches);
 

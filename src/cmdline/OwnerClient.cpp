@@ -1,5 +1,6 @@
 #include "OwnerClient.h"
 
+#include "common/PrintableText.h"
 #include "common/StandardError.h"
 #include "common/UniqueFd.h"
 #include "control/ControlProtocol.h"
@@ -9,11 +10,15 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QThread>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <grp.h>
 #include <optional>
 #include <poll.h>
 #include <sys/socket.h>
@@ -111,6 +116,55 @@ std::optional<QByteArray> ReadLine(int fd, const QDeadlineTimer& deadline) {
     }
 }
 
+QString SystemText(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// The group a socket admits: its own, or where its directory cannot be entered, the
+// directory's, which it takes.
+QString SocketGroup(const QString& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0 &&
+        ::stat(QFile::encodeName(QFileInfo(path).path()).constData(), &st) != 0)
+        return QStringLiteral("of the socket");
+    const group* entry = ::getgrgid(st.st_gid);
+    return entry != nullptr ? QString::fromLocal8Bit(entry->gr_name)
+                            : QStringLiteral("gid %1").arg(st.st_gid);
+}
+
+// Whether the peer is the process that holds the device's flock, as its user. The pid alone
+// would not do: a socket reports the pid of whoever listened on it even after that process
+// has ended and its number has gone to another, such as the real owner. The holder is asked
+// again after its user was read, so that it cannot have been replaced in between.
+bool HeldBy(const ControlSocket::TPeer& peer, const QString& device) {
+    if (!peer.known)
+        return false;
+    const qint64 holder = SerialLock::FlockHolder(device).pid;
+    if (holder <= 0 || holder != peer.pid)
+        return false;
+    const std::optional<uint> uid = SerialLock::ProcessUid(holder);
+    return uid && *uid == peer.uid && SerialLock::FlockHolder(device).pid == holder;
+}
+
+// The owner's state as it is printed: its texts came from another process.
+QJsonValue Printable(const QJsonValue& value) {
+    if (value.isString())
+        return PrintableText(value.toString());
+    if (value.isArray()) {
+        QJsonArray printable;
+        for (const QJsonValue& item : value.toArray())
+            printable.append(Printable(item));
+        return printable;
+    }
+    if (!value.isObject())
+        return value;
+    QJsonObject printable;
+    const QJsonObject object = value.toObject();
+    for (auto it = object.begin(); it != object.end(); ++it)
+        printable.insert(PrintableText(it.key()), Printable(it.value()));
+    return printable;
+}
+
 } // namespace
 
 namespace OwnerClient {
@@ -118,9 +172,11 @@ namespace OwnerClient {
 bool SocketPresent(int comPortNum) {
     QString problem;
     const QString device = PortMap::ResolvedDevice(comPortNum, &problem);
+    if (device.isEmpty())
+        return false;
+    const QString path = ControlSocket::PathFor(device, false, &problem);
     struct stat st {};
-    return !device.isEmpty() &&
-           ::lstat(QFile::encodeName(ControlSocket::PathFor(device)).constData(), &st) == 0 &&
+    return !path.isEmpty() && ::lstat(QFile::encodeName(path).constData(), &st) == 0 &&
            S_ISSOCK(st.st_mode);
 }
 
@@ -130,7 +186,10 @@ TAnswer Ask(int comPortNum, const QByteArray& requestLine) {
     if (device.isEmpty())
         return Answer(TKind::NoOwner, problem);
     const QString where = QStringLiteral("%1 (%2)").arg(PortMap::PortName(comPortNum), device);
-    const QString path = ControlSocket::PathFor(device);
+    const QString path = ControlSocket::PathFor(device, false, &problem);
+    if (path.isEmpty())
+        return Answer(TKind::NoOwner,
+                      QStringLiteral("%1: no InCycler can serve it: %2").arg(where, problem));
 
     int error = 0;
     const TUniqueFd socket(Connect(path, &error));
@@ -142,17 +201,22 @@ TAnswer Ask(int comPortNum, const QByteArray& requestLine) {
                                          "within %2 s; it is busy, try again")
                               .arg(where)
                               .arg(kConnectTimeoutMs / 1000));
+        // The socket admits its owner, root and the directory's group alone.
+        if (error == EACCES)
+            return Answer(TKind::Refused,
+                          QStringLiteral("%1: %2 admits only its owner's user, root and the group "
+                                         "%3 (%4)")
+                              .arg(where, path, SocketGroup(path), SystemText(error)));
         const SerialLock::THolder holder = SerialLock::FlockHolder(device);
         if (holder.pid > 0)
             return Answer(TKind::NoOwner, QStringLiteral("%1: %2, which serves no requests")
                                               .arg(where, SerialLock::InUseText(holder)));
         return Answer(TKind::NoOwner, QStringLiteral("%1: no InCycler holds this port").arg(where));
     }
-    // Anybody may have put a socket at the path: only the holder of the device is believed.
+    // Nothing has been handed over when the peer is not the holder: the port's own failure
+    // stands.
     const ControlSocket::TPeer peer = ControlSocket::PeerOf(socket.Get());
-    const SerialLock::THolder holder = SerialLock::FlockHolder(device);
-    // Nothing has been handed over: the port's own failure stands.
-    if (!peer.known || holder.pid <= 0 || peer.pid != holder.pid)
+    if (!HeldBy(peer, device))
         return Answer(TKind::NoOwner,
                       QStringLiteral("%1: %2 is not served by the process that holds the port; "
                                      "it was not used")
@@ -200,7 +264,8 @@ int PrintStatus(int comPortNum) {
                                : answer.message);
         return 1;
     }
-    const QByteArray text = QJsonDocument(state.toObject()).toJson(QJsonDocument::Compact) + '\n';
+    const QByteArray text =
+        QJsonDocument(Printable(state).toObject()).toJson(QJsonDocument::Compact) + '\n';
     std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
 }

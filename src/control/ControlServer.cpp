@@ -23,6 +23,8 @@
 namespace {
 // How often a command's way out of the port is looked at while it is still on it.
 constexpr int kDrainLookMs = 2;
+// The most connections taken at one wake-up: the kernel's backlog, once over.
+constexpr int kBacklogDrain = 64;
 } // namespace
 
 TControlServer::TControlServer(TApdComPort* port)
@@ -46,9 +48,11 @@ TControlServer::~TControlServer() {
 void TControlServer::Serve() {
     Stop();
     m_device = m_port->DevicePath();
-    m_path = ControlSocket::PathFor(m_device);
+    m_access = ControlSocket::AccessFor(m_device);
     QString error;
-    m_listenFd = ControlSocket::Listen(m_path, &error);
+    m_path = ControlSocket::PathFor(m_device, true, &error);
+    if (!m_path.isEmpty())
+        m_listenFd = ControlSocket::Listen(m_path, &error);
     if (m_listenFd < 0) {
         // The port itself works; only the others cannot reach it through this one.
         SayOnStandardError(
@@ -74,32 +78,48 @@ void TControlServer::Stop() {
 }
 
 void TControlServer::OnAcceptable() {
-    while (m_acceptBudget > 0) {
+    // Bounded, so that a flood of refusals still lets the loop turn between two wake-ups.
+    for (int taken = 0; taken < kBacklogDrain; ++taken) {
+        if (m_acceptBudget == 0) {
+            // Spent: the rest wait in the backlog until the window is over.
+            m_accept->setEnabled(false);
+            return;
+        }
         const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0)
             return;
+        // A peer that may not use the port is answered and let go at once: it is never held,
+        // and it spends none of the budget that keeps the permitted clients' room.
+        QString why;
+        if (!ControlSocket::MayUse(ControlSocket::PeerOf(fd), m_access, &why)) {
+            Refuse(fd, why);
+            continue;
+        }
         --m_acceptBudget;
         m_acceptRefill->SetEnabled(true);
         Take(fd);
     }
-    // Spent: the rest wait in the backlog until the window is over.
-    m_accept->setEnabled(false);
+}
+
+void TControlServer::Refuse(int fd, const QString& why) {
+    // One short line always fits a new connection's buffer; the client reads it even after
+    // the close, while a request it had sent is thrown away unread.
+    const QByteArray answer = ControlProtocol::ErrorReply(QStringLiteral("refused"), why);
+    ::send(fd, answer.constData(), size_t(answer.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+    ::close(fd);
 }
 
 void TControlServer::Take(int fd) {
-    QString why;
     QByteArray answer;
-    if (!ControlSocket::MayUse(ControlSocket::PeerOf(fd), m_device, &why))
-        answer = ControlProtocol::ErrorReply(QStringLiteral("refused"), why);
-    else if (std::count_if(m_connections.cbegin(), m_connections.cend(), [](TControlConnection* c) {
-                 return c->Serving().turnedAway.isEmpty();
-             }) >= MaxConnections)
+    if (std::count_if(m_connections.cbegin(), m_connections.cend(), [](TControlConnection* c) {
+            return c->Serving().turnedAway.isEmpty();
+        }) >= MaxConnections)
         answer = ControlProtocol::ErrorReply(
             QStringLiteral("busy"),
             QStringLiteral("%1 clients are being served; try again in a few seconds")
                 .arg(MaxConnections));
-    // One turned away is answered once it has sent its request, so that it reads the answer
-    // rather than a broken pipe, and is held briefly, outside the count of those served.
+    // One turned away as busy is answered once it has sent its request, and is held briefly,
+    // outside the count of those served.
     auto* connection = new TControlConnection(
         fd, ControlProtocol::MaxRequestBytes, MaxUnsentBytes,
         answer.isEmpty() ? ConnectionLifetimeMs : TurnedAwayLifetimeMs, this);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ControlSocket.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QObject>
@@ -14,12 +16,12 @@ class TWindowTimer;
 // one-shot commands go out on this line as the window's buttons send them, with the poll
 // that follows, and --status reads what the device last reported and how the rotation runs.
 //
-// A client that may not open the port itself is refused. Nothing a client does can hold the
-// owner up: a request is one line of at most ControlProtocol::MaxRequestBytes, a connection
-// carries MaxRequestsPerConnection of them and lives ConnectionLifetimeMs at most, at most
-// MaxConnections are served at once (others are told "busy"), one whose replies pile up
-// unread is dropped, and connections are taken at most AcceptBurst per AcceptWindowMs: the
-// rest wait in the kernel's backlog, so that a flood of them costs the flooder, not the owner.
+// A client that may not open the port itself is refused at once and let go. Nothing a client
+// does can hold the owner up: a request is one line of at most ControlProtocol::MaxRequestBytes, a
+// connection carries MaxRequestsPerConnection of them and lives ConnectionLifetimeMs at most, at
+// most MaxConnections are served at once (others are told "busy"), one whose replies pile up unread
+// is dropped, and permitted connections are taken at most AcceptBurst per AcceptWindowMs: the rest
+// wait in the kernel's backlog, so that a flood of them costs the flooder, not the owner.
 //
 // The listening socket and the connections are plain descriptors under socket notifiers
 // rather than QLocalServer and QLocalSocket: those close a connection as soon as the client
@@ -30,7 +32,7 @@ class TControlServer : public QObject {
 public:
     static constexpr int MaxConnections = 16;
     static constexpr int ConnectionLifetimeMs = 5000;
-    // A client that is refused or finds the owner busy gets its answer to its first request,
+    // A client that finds the owner busy gets its answer to its first request,
     // or nothing if it sends none within this.
     static constexpr int TurnedAwayLifetimeMs = 1000;
     static constexpr int MaxUnsentBytes = 16384;
@@ -52,6 +54,7 @@ private:
     void Serve();
     void Stop();
     void OnAcceptable();
+    void Refuse(int fd, const QString& why);
     void Take(int fd);
     void OnReadable(TControlConnection* connection);
     void Handle(TControlConnection* connection, const QByteArray& line);
@@ -60,6 +63,7 @@ private:
 
     TApdComPort* m_port;
     QString m_device;
+    ControlSocket::TAccess m_access;
     QString m_path;
     int m_listenFd = -1;
     QSocketNotifier* m_accept = nullptr;

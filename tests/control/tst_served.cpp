@@ -3,15 +3,64 @@
 
 #include "ControlSupport.h"
 #include "OneShotProgram.h"
+#include "control/ControlSocket.h"
+#include "device/SerialDevice.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QScopeGuard>
+#include <QSocketNotifier>
 #include <QStandardPaths>
 
 #include <grp.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+namespace {
+
+// Something other than InCycler listening at the port's socket: it answers each connection
+// with one line. Listened as another user when uid is given, as a stranger's socket whose
+// recorded pid has gone to the real holder would look.
+class TForeignListener {
+public:
+    TForeignListener(const QString& path, int uid, const QByteArray& reply) : m_reply(reply) {
+        sockaddr_un address;
+        ::unlink(QFile::encodeName(path).constData());
+        m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (!ControlSocket::AddressFor(path, &address) ||
+            ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::chmod(QFile::encodeName(path).constData(), 0666) != 0)
+            return;
+        if (uid >= 0 && ::seteuid(uid_t(uid)) != 0)
+            return;
+        m_listening = ::listen(m_fd, 8) == 0;
+        if (uid >= 0 && ::seteuid(0) != 0)
+            qFatal("cannot become root again");
+        m_notifier = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Read);
+        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] {
+            const int client = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
+            if (client >= 0 &&
+                ::send(client, m_reply.constData(), size_t(m_reply.size()), MSG_NOSIGNAL) >= 0)
+                ::shutdown(client, SHUT_WR);
+            ::close(client);
+        });
+    }
+    ~TForeignListener() { ::close(m_fd); }
+    bool Listening() const { return m_listening; }
+
+private:
+    int m_fd = -1;
+    bool m_listening = false;
+    QByteArray m_reply;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+};
+
+bool NeedsRoot() {
+    return ::geteuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty();
+}
+
+} // namespace
 
 using namespace ControlSupport;
 
@@ -22,7 +71,10 @@ private slots:
     void cleanup();
     void ServedByTheOwner_data();
     void ServedByTheOwner();
+    void StrangerIsRefused_data();
     void StrangerIsRefused();
+    void OnlyTheHolderIsBelieved_data();
+    void OnlyTheHolderIsBelieved();
 
 private:
     std::unique_ptr<AppRig> m_rig;
@@ -43,20 +95,26 @@ void TestServed::ServedByTheOwner_data() {
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QByteArrayList>("frames"); // what reaches the switcher: command and poll
     QTest::addColumn<QByteArray>("says");       // in the run's standard error or output
+    // A file left at the socket's path (a killed owner's, as another operator) is replaced.
+    QTest::addColumn<bool>("leftover");
 
     QTest::newRow("window, input") << false << QStringList{"/com03", "/rsx24p", "/in3"} << 0
-                                   << QByteArrayList{"SRC3", "GET"} << QByteArray();
+                                   << QByteArrayList{"SRC3", "GET"} << QByteArray() << false;
     QTest::newRow("window, power off") << false << QStringList{"/com03", "/rsx24p", "/pwr0"} << 0
-                                       << QByteArrayList{"PWR0", "PWR?"} << QByteArray();
+                                       << QByteArrayList{"PWR0", "PWR?"} << QByteArray() << false;
     QTest::newRow("rotation, input") << true << QStringList{"/com03", "/rsx24p", "/in2"} << 0
-                                     << QByteArrayList{"SRC2", "GET"} << QByteArray();
+                                     << QByteArrayList{"SRC2", "GET"} << QByteArray() << false;
     QTest::newRow("model mismatch") << false << QStringList{"/com03", "/rsx24q", "/in3"} << 1
-                                    << QByteArrayList{} << QByteArray("drives an RSX-24P");
-    QTest::newRow("window, status") << false << QStringList{"--status", "COM3"} << 0
-                                    << QByteArrayList{} << QByteArray("\"rotation\":\"stopped\"");
+                                    << QByteArrayList{} << QByteArray("drives an RSX-24P") << false;
+    QTest::newRow("window, status")
+        << false << QStringList{"--status", "COM3"} << 0 << QByteArrayList{}
+        << QByteArray("\"rotation\":\"stopped\"") << false;
     QTest::newRow("rotation, status")
         << true << QStringList{"--status=/com03"} << 0 << QByteArrayList{}
-        << QByteArray("\"inputs\":[1,3],\"interval_ms\":7200000,\"mode\":\"all-day\"");
+        << QByteArray("\"inputs\":[1,3],\"interval_ms\":7200000,\"mode\":\"all-day\"") << false;
+    QTest::newRow("window, input, over a leftover")
+        << false << QStringList{"/com03", "/rsx24p", "/in3"} << 0 << QByteArrayList{"SRC3", "GET"}
+        << QByteArray() << true;
 }
 
 void TestServed::ServedByTheOwner() {
@@ -65,7 +123,17 @@ void TestServed::ServedByTheOwner() {
     QFETCH(int, exitCode);
     QFETCH(QByteArrayList, frames);
     QFETCH(QByteArray, says);
+    QFETCH(bool, leftover);
     VirtualSwitcher& sw = m_rig->Switcher();
+    if (leftover) {
+        QString problem;
+        const QString path = ControlSocket::PathFor(sw.SlavePath(), true, &problem);
+        ::unlink(QFile::encodeName(path).constData());
+        QFile placeholder(path);
+        QVERIFY2(placeholder.open(QIODevice::WriteOnly), qPrintable(path + problem));
+        if (::geteuid() == 0)
+            QCOMPARE(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
+    }
     TOneShotProgram ownerCopy(QStringLiteral(INCYCLER_BINARY));
     QProcess owner;
     const auto stopOwner = qScopeGuard([&] {
@@ -118,29 +186,118 @@ void TestServed::ServedByTheOwner() {
     }
 }
 
+void TestServed::StrangerIsRefused_data() {
+    QTest::addColumn<QString>("groups"); // setpriv's; none: --clear-groups
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("says");
+    // Kept out by the directory and the socket's mode: the one-shot's own failure stands.
+    QTest::newRow("stranger, one-shot")
+        << "" << QStringList{"/com03", "/rsx24p", "/in3"} << QByteArray("): in use by process");
+    QTest::newRow("stranger, status")
+        << "" << QStringList{"--status", "com03"}
+        << QByteArray("admits only its owner's user, root and the group dialout");
+    // In the sockets' group, not in the port's: the owner refuses, and says why.
+    for (const char* command : {"one-shot", "status"})
+        QTest::addRow("member of the sockets' group only, %s", command)
+            << "dialout"
+            << (command == QByteArray("status") ? QStringList{"--status", "com03"}
+                                                : QStringList{"/com03", "/rsx24p", "/in3"})
+            << QByteArray("refused: uid 65534 is neither root");
+}
+
 void TestServed::StrangerIsRefused() {
-    const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
-    if (::geteuid() != 0 || setpriv.isEmpty())
-        QSKIP("needs root and setpriv");
+    QFETCH(QString, groups);
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, says);
+    const group* dialout = ::getgrnam("dialout");
+    if (NeedsRoot() || dialout == nullptr)
+        QSKIP("needs root, setpriv and the group dialout");
+    // The sockets' directory as the package makes it.
+    QTemporaryDir runDir;
+    const QByteArray runPath = QFile::encodeName(runDir.path());
+    QCOMPARE(::chown(runPath.constData(), 0, dialout->gr_gid), 0);
+    QCOMPARE(::chmod(runPath.constData(), 02770), 0);
+    const ScopedEnv runEnv("INCYCLER_RUN_DIR", runPath);
     QVERIFY(OpenAndSettle(*m_rig));
     m_rig->Switcher().ClearFrames();
     // Nobody, in no group, may reach the program and the port's link, not the device.
-    for (const QString& dir : {QFileInfo(m_program.Path()).path(), m_rig->PortDir()})
-        QCOMPARE(::chmod(QFile::encodeName(dir).constData(), 0777), 0);
+    QCOMPARE(::chmod(QFile::encodeName(QFileInfo(m_program.Path()).path()).constData(), 0777), 0);
+    QCOMPARE(::chmod(QFile::encodeName(m_rig->PortDir()).constData(), 0755), 0);
     TOneShotProgram::Options options;
     options.portDir = m_rig->PortDir();
-    options.wrap = {setpriv, "--reuid=nobody", "--regid=nogroup", "--clear-groups"};
-    for (const QStringList& arguments :
-         {QStringList{"/com03", "/rsx24p", "/in3"}, QStringList{"--status", "com03"}}) {
-        TOneShotProgram::Result run;
-        QVERIFY(m_program.Run(arguments, options, &run));
-        QCOMPARE(run.exitCode, 1);
-        QVERIFY2(run.standardError.contains("refused: nobody is neither root"),
-                 run.standardError.constData());
-        QCOMPARE(run.standardOutput, QByteArray());
-    }
+    options.wrap = {QStandardPaths::findExecutable(QStringLiteral("setpriv")), "--reuid=65534",
+                    "--regid=65534",
+                    groups.isEmpty() ? QStringLiteral("--clear-groups") : "--groups=" + groups};
+    TOneShotProgram::Result run;
+    QVERIFY(m_program.Run(arguments, options, &run));
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.standardError.contains(says), run.standardError.constData());
+    QCOMPARE(run.standardOutput, QByteArray());
     QCoreApplication::processEvents();
     QCOMPARE(m_rig->Switcher().Frames(), QByteArrayList{});
+}
+
+void TestServed::OnlyTheHolderIsBelieved_data() {
+    QTest::addColumn<int>("listenerUid"); // -1: this process's own
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("says");    // in standard error or output
+    QTest::addColumn<QByteArray>("saysNot"); // in neither
+
+    const QByteArray state = R"({"ok":true,"state":{"pid":1,"port":"\u009b2J\u001b]0;x\u0007",)"
+                             R"("rotation":"running\u202e","inputs":["\u0085"]}})"
+                             "\n";
+    const QStringList status{"--status", "com03"};
+    const QStringList oneShot{"/com03", "/rsx24p", "/in3"};
+    // The holder's pid, but not its user: the stranger's socket outlived its listener.
+    QTest::newRow("listener of another user, status")
+        << 65534 << state << status << 1
+        << QByteArray("is not served by the process that holds the port") << QByteArray("running");
+    QTest::newRow("listener of another user, one-shot")
+        << 65534
+        << QByteArray(R"({"ok":true})"
+                      "\n")
+        << oneShot << 1 << QByteArray("in use by process") << QByteArray("引数実行成功");
+    // Believed, and still nothing of what it says may steer the terminal.
+    QTest::newRow("control characters in the owner's message")
+        << -1
+        << QByteArray(R"({"ok":false,"error":"not-sent","message":"\u001b[2J\u009b1m\u202eevil"})"
+                      "\n")
+        << oneShot << 1 << QByteArray("\xef\xbf\xbd[2J\xef\xbf\xbd" "1m\xef\xbf\xbd" "evil")
+        << QByteArray("\x1b");
+    QTest::newRow("control characters in the state")
+        << -1 << state << status << 0 << QByteArray("\xef\xbf\xbd" "2J") << QByteArray("\xc2\x9b");
+}
+
+void TestServed::OnlyTheHolderIsBelieved() {
+    QFETCH(int, listenerUid);
+    QFETCH(QByteArray, reply);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, says);
+    QFETCH(QByteArray, saysNot);
+    if (listenerUid >= 0 && NeedsRoot())
+        QSKIP("needs root to listen as another user");
+    // This process holds the port, as an owner would, and something else answers for it.
+    const QString device = m_rig->Switcher().SlavePath();
+    TSerialDevice line;
+    QCOMPARE(line.Open(device), QString());
+    QString problem;
+    TForeignListener listener(ControlSocket::PathFor(device, true, &problem), listenerUid, reply);
+    QVERIFY2(listener.Listening(), qPrintable(problem));
+
+    TOneShotProgram::Options options;
+    options.portDir = m_rig->PortDir();
+    TOneShotProgram::Result run;
+    QVERIFY(m_program.Run(arguments, options, &run));
+    const QByteArray output = run.standardError + run.standardOutput;
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY2(output.contains(says), output.constData());
+    QVERIFY2(!output.contains(saysNot), output.constData());
+    QVERIFY2(!QString::fromUtf8(ReadWholeFile(m_program.LogPath())).contains(saysNot),
+             "the foreign answer was taken for the owner's");
+    QFile::remove(m_program.LogPath());
 }
 
 INCYCLER_APP_TEST_MAIN(TestServed)
