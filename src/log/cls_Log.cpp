@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QThread>
 
 #include <cerrno>
@@ -103,16 +104,30 @@ bool TryLock(int fd, int& error) {
     return true;
 }
 
-// Start-up waits out another process's append rather than failing on it.
-void LockPatiently(int fd, const QString& path) {
+// Start-up waits out another process's append rather than failing on it. False when the lock
+// stayed held for all of the wait: the log can be read by more than its writers, and anyone
+// who can read it can lock it, so a lock held for long never stops the program.
+bool LockPatiently(int fd, const QString& path) {
     QElapsedTimer waited;
     waited.start();
     int error = 0;
     while (!TryLock(fd, error)) {
-        if (error != EWOULDBLOCK || waited.elapsed() >= kLockPatienceMs)
+        if (error != EWOULDBLOCK)
             ThrowFileError(path, error);
+        if (waited.elapsed() >= kLockPatienceMs)
+            return false;
         QThread::msleep(kRetryPauseMs);
     }
+    return true;
+}
+
+// What the operator is told of a log held by someone else, once per process and text.
+void SayOnce(const QString& text) {
+    static QSet<QString> said;
+    if (said.contains(text))
+        return;
+    said.insert(text);
+    SayOnStandardError(text);
 }
 
 // Feeds the file from its current position on to the scanner, without holding it in memory.
@@ -176,11 +191,13 @@ bool WriteAll(int fd, QByteArrayView bytes, off_t offset, int& error) {
     return true;
 }
 
+// The file's lines, or -1 when its lock could not be taken.
 qint64 CountLinesLocked(const QString& path) {
     const TUniqueFd fd(OpenFile(QFile::encodeName(path), O_RDONLY));
     if (!fd.Valid())
         ThrowFileError(path, errno);
-    LockPatiently(fd.Get(), path);
+    if (!LockPatiently(fd.Get(), path))
+        return -1;
     LogRules::TLineScanner scanner;
     int error = 0;
     if (!Scan(fd.Get(), scanner, error))
@@ -206,7 +223,8 @@ QString RewriteTrimmedLocked(const QString& path) {
     const TUniqueFd fd(OpenFile(QFile::encodeName(path), O_RDWR));
     if (!fd.Valid())
         ThrowFileError(path, errno);
-    LockPatiently(fd.Get(), path);
+    if (!LockPatiently(fd.Get(), path))
+        return ErrorText(EWOULDBLOCK);
     LogRules::TLineScanner scanner;
     int error = 0;
     if (!Scan(fd.Get(), scanner, error))
@@ -288,6 +306,29 @@ bool TryAppend(const QByteArray& nativePath, QByteArrayView bytes, int& error) {
     return false;
 }
 
+// The append of a record whose file stays locked by another: one write at the end of the file,
+// which the kernel keeps whole and never mixes with another writer's. Nothing is cut again
+// after a failure, since without the lock that could cut another's record.
+bool AppendUnlocked(const QByteArray& nativePath, QByteArrayView bytes, int& error) {
+    const TUniqueFd fd(OpenFile(nativePath, O_RDWR | O_APPEND));
+    struct stat st {};
+    if (!fd.Valid() || ::fstat(fd.Get(), &st) != 0) {
+        error = errno;
+        return false;
+    }
+    QByteArray record = bytes.toByteArray();
+    if (!EndsWithLineBreak(fd.Get(), st.st_size))
+        record.prepend("\r\n", 2);
+    ssize_t put;
+    do
+        put = ::write(fd.Get(), record.constData(), size_t(record.size()));
+    while (put < 0 && errno == EINTR);
+    if (put == ssize_t(record.size()))
+        return true;
+    error = put < 0 ? errno : ENOSPC;
+    return false;
+}
+
 } // namespace
 
 QString TLog::TypeInfo() {
@@ -316,7 +357,15 @@ void TLog::Init() {
 void TLog::TrimLogFile() {
     const QString path = f_FileFullPath;
     CreateIfMissing(path);
-    const qint64 dropped = CountLinesLocked(path) - LogRules::MaxLines;
+    const qint64 lines = CountLinesLocked(path);
+    if (lines < 0) {
+        SayOnce(QStringLiteral("%1 was not cut to its last %2 lines: %3")
+                    .arg(path)
+                    .arg(LogRules::MaxLines)
+                    .arg(ErrorText(EWOULDBLOCK)));
+        return;
+    }
+    const qint64 dropped = lines - LogRules::MaxLines;
     if (dropped <= 0)
         return;
     // Pending events run without the lock held, so that a handler may write its record.
@@ -355,6 +404,11 @@ void TLog::WriteLogLine(const QString& line) {
         if (waited.elapsed() >= kLockPatienceMs)
             break;
         QThread::msleep(kRetryPauseMs);
+    }
+    if (error == EWOULDBLOCK && AppendUnlocked(nativePath, bytes, error)) {
+        SayOnce(QStringLiteral("%1: %2; records are appended without its lock")
+                    .arg(path, ErrorText(EWOULDBLOCK)));
+        return;
     }
     SayOnStandardError(
         QStringLiteral("%1 に記録できませんでした (%2): %3").arg(path, ErrorText(error), line));

@@ -14,13 +14,15 @@ public:
 
     // Fixes the path, creates the file empty when there is none and trims it to its last
     // MaxLines lines. Throws EFileError when the file cannot be created or read, or is not a
-    // regular file. A trim that cannot be written whole (a full disk) leaves the file as it
-    // was and says so on standard error.
+    // regular file. A trim that cannot be written whole (a full disk), or whose lock another
+    // process holds for all of about two seconds, leaves the file as it was and says so on
+    // standard error.
     void Init();
 
-    // Appends one record. A record that cannot be appended within about two seconds goes
-    // to standard error instead; the caller is not told. Throws EFileError only when the
-    // file is missing and cannot be created.
+    // Appends one record. A record whose file stays locked by another process for about two
+    // seconds is appended without the lock (said once on standard error); one that cannot be
+    // appended at all goes to standard error instead. The caller is not told. Throws
+    // EFileError only when the file is missing and cannot be created.
     void OutputLogString(const QString& a_Type, const QString& a_Proc, const QString& a_LogValue);
 
     QString FileFullPath() const { return f_FileFullPath; }
