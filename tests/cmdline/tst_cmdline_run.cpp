@@ -359,9 +359,11 @@ void TestCmdLineRun::PortThatCannotBeOpened() {
             QSKIP("needs root, setpriv and the group dialout");
         QCOMPARE(::chown(QFile::encodeName(device).constData(), 0, dialout->gr_gid), 0);
         QCOMPARE(::chmod(QFile::encodeName(device).constData(), 0660), 0);
-        // Nobody may run the program, write its log beside it and reach the link.
-        for (const QString& dir : {QFileInfo(m_program.Path()).path(), m_portDir.path()})
-            QCOMPARE(::chmod(QFile::encodeName(dir).constData(), 0777), 0);
+        // Nobody may run the program, write its log beside it and reach the link (a port
+        // directory that others may write is refused).
+        QCOMPARE(::chmod(QFile::encodeName(QFileInfo(m_program.Path()).path()).constData(), 0777),
+                 0);
+        QCOMPARE(::chmod(QFile::encodeName(m_portDir.path()).constData(), 0755), 0);
         options.wrap = {setpriv, "--reuid=nobody", "--regid=nogroup", "--clear-groups"};
     }
 
