@@ -2,9 +2,12 @@
 #include "device/PortMap.h"
 #include "sim/VirtualSwitcher.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 class TestPortMap : public QObject {
     Q_OBJECT
@@ -65,8 +68,12 @@ private slots:
         QFile plain(dir.filePath(QStringLiteral("file")));
         QVERIFY(plain.open(QIODevice::WriteOnly));
         plain.close();
+        // Anyone could point its COM<n> at another device.
+        const QString open = dir.filePath(QStringLiteral("open"));
+        QVERIFY(QDir().mkdir(open) && ::chmod(QFile::encodeName(open).constData(), 0777) == 0);
         // Never the fixed ranges instead: a mistyped name must not drive another device.
-        for (const QString& path : {dir.filePath(QStringLiteral("missing")), plain.fileName()}) {
+        for (const QString& path :
+             {dir.filePath(QStringLiteral("missing")), plain.fileName(), open}) {
             ScopedEnv env("INCYCLER_PORT_DIR", path.toLocal8Bit());
             QVERIFY(PortMap::DevicePath(1).isEmpty());
             QVERIFY(PortMap::AvailablePorts([] {
