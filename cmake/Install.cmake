@@ -12,6 +12,7 @@
 #   /usr/share/doc/incycler/examples/incycler-autostart.desktop, rotate-lobby.conf
 #   /usr/share/doc/incycler/CONTROL.md                   the owner's socket and its protocol
 #   /usr/lib/systemd/system/incycler-rotate@.service     the rotation as a service, not enabled
+#   /usr/lib/tmpfiles.d/incycler.conf                    /run/incycler, the owners' sockets
 #
 # Every destination is absolute, so the install prefix does not move them; stage an install with
 #   DESTDIR=/tmp/stage cmake --install build
@@ -97,6 +98,8 @@ install(FILES "${PROJECT_SOURCE_DIR}/data/incycler-autostart.desktop"
 install(FILES "${PROJECT_SOURCE_DIR}/docs/CONTROL.md" DESTINATION "${_incycler_share}/doc/incycler")
 install(FILES "${PROJECT_SOURCE_DIR}/data/incycler-rotate@.service"
         DESTINATION "${INCYCLER_SYSTEM_PREFIX}/lib/systemd/system")
+install(FILES "${PROJECT_SOURCE_DIR}/data/incycler.tmpfiles"
+        DESTINATION "${INCYCLER_SYSTEM_PREFIX}/lib/tmpfiles.d" RENAME incycler.conf)
 
 # Manual pages, compressed as Debian expects when gzip is at hand.
 find_program(INCYCLER_GZIP gzip)

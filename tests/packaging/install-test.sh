@@ -58,6 +58,7 @@ files=(
     /usr/share/doc/incycler/examples/rotate-lobby.conf
     /usr/share/doc/incycler/CONTROL.md
     /usr/lib/systemd/system/incycler-rotate@.service
+    /usr/lib/tmpfiles.d/incycler.conf
     /usr/share/doc/incycler/copyright
     /usr/share/doc/incycler/changelog.gz
     /usr/share/lintian/overrides/incycler
@@ -142,7 +143,12 @@ done
 [ "$(readlink "$log_link")" = "$log" ] || fail "$log_link points to '$(readlink "$log_link")', not $log"
 [ -f "$log" ] && [ ! -L "$log" ] || fail "$log was not created by the package's postinst"
 perm=$(stat -c '%U:%G %a' "$log")
-[ "$perm" = "root:dialout 664" ] || fail "$log is '$perm', not 'root:dialout 664'"
+[ "$perm" = "root:dialout 660" ] || fail "$log is '$perm', not 'root:dialout 660'"
+# The owners' sockets: a directory no stranger can put a file in, made now and at every boot.
+perm=$(stat -c '%U:%G %a' /run/incycler 2>/dev/null) || fail "postinst did not make /run/incycler"
+[ "$perm" = "root:dialout 2770" ] || fail "/run/incycler is '$perm', not 'root:dialout 2770'"
+grep -qx 'd /run/incycler 2770 root dialout -' /usr/lib/tmpfiles.d/incycler.conf ||
+    fail "/usr/lib/tmpfiles.d/incycler.conf does not make /run/incycler"
 ! dpkg -L incycler | grep -qx /opt || fail "dpkg lists /opt as the package's"
 desktop-file-validate /usr/share/applications/incycler.desktop ||
     fail "the installed desktop entry does not validate"
@@ -223,7 +229,7 @@ note "refused argument: exit 2, record written"
 # The program wrote through the link (has_record reads the file below /var) and left it a link.
 [ -L "$log_link" ] || fail "$log_link is no longer a symbolic link after the runs"
 perm=$(stat -c '%U:%G %a' "$log")
-[ "$perm" = "root:dialout 664" ] || fail "after the runs $log is '$perm', not 'root:dialout 664'"
+[ "$perm" = "root:dialout 660" ] || fail "after the runs $log is '$perm', not 'root:dialout 660'"
 note "the runs wrote through $log_link into $log"
 
 kill "$sim_pid"
@@ -238,6 +244,7 @@ remove_and_purge() {
         [ ! -e "$f" ] && [ ! -L "$f" ] || fail "$f is still there after dpkg -r ($1)"
     done
     [ -L "$log_link" ] && [ -f "$log" ] || fail "dpkg -r removed the log or its link; only a purge should ($1)"
+    [ ! -e /run/incycler ] || fail "/run/incycler is still there after dpkg -r ($1)"
     note "removed; the log is kept ($1)"
 
     dpkg -P incycler >"$tmp/purge.out" 2>&1 || fail "dpkg -P incycler failed ($1): $(cat "$tmp/purge.out")"
