@@ -3,7 +3,12 @@
 // socket open (100 that send garbage, 100 that send nothing, 100 that send status requests and
 // never read), reconnecting each one the owner drops. Compares, without and with them, the
 // rotation's period from the switcher's receive times, the owner's CPU time and memory, and
-// whether a real client still gets its answer.
+// how long a real InCycler --status and a served one-shot take.
+//
+// Run as root (with setpriv), the sockets' directory is made as the package makes it
+// (root:dialout 2770) and two more floods come from uid 65534: as a stranger in no group, whom
+// the kernel refuses, and as a member of the sockets' group who may not open the port (a pty,
+// group tty), whom the owner refuses.
 //
 //   serve_bench [switches]   (4 per phase by default)
 //   serve_bench --attack SOCKET SECONDS   (the hostile process; serve_bench starts it itself)
@@ -19,14 +24,18 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <grp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
@@ -134,31 +143,46 @@ struct Phase {
     std::vector<double> errors;
     double cpuMs = 0;
     qint64 rssKiB = 0;
-    QString answer; // what InCycler --status made of the owner during the phase
+    QString answer;  // what InCycler --status made of the owner during the phase
+    QString oneShot; // and a served one-shot
 };
 
-// InCycler --status, run halfway through the phase while the owner's loop goes on.
+// Runs the program while the owner's loop goes on; its exit status, wall time and what it said.
+QString Timed(const QStringList& arguments, const QString& portDir) {
+    QProcess run;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("INCYCLER_PORT_DIR"), portDir);
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    run.setProcessEnvironment(env);
+    QElapsedTimer wall;
+    qint64 tookMs = -1;
+    QObject::connect(&run, &QProcess::finished, [&] { tookMs = wall.elapsed(); });
+    wall.start();
+    run.start(QStringLiteral(INCYCLER_BINARY), arguments);
+    while (tookMs < 0 && wall.elapsed() < 10000)
+        RunFor(5);
+    run.waitForFinished(10000);
+    const QString said = run.exitCode() == 0
+                             ? QString::fromUtf8(run.readAllStandardOutput().left(40))
+                             : QString::fromUtf8(run.readAllStandardError().trimmed())
+                                   .section(QStringLiteral("): "), -1);
+    return QStringLiteral("exit %1 after %2 ms%3")
+        .arg(run.exitCode())
+        .arg(tookMs)
+        .arg(said.isEmpty() ? QString() : QStringLiteral(", ") + said);
+}
+
+// InCycler --status, run halfway through the phase while the owner's loop goes on, then a
+// one-shot that the owner serves.
 Phase Measure(AppRig& rig, int switches) {
     Phase phase;
     const qint64 from = VirtualSwitcher::MonotonicNs();
     const double cpu0 = ProcessCpuMs();
     RunFor(kIntervalMs / 2);
-    QProcess status;
-    QElapsedTimer wall;
-    qint64 tookMs = -1;
-    QObject::connect(&status, &QProcess::finished, [&] { tookMs = wall.elapsed(); });
-    wall.start();
-    status.start(QStringLiteral(INCYCLER_BINARY), {"--status", "COM3"});
-    RunFor(switches * kIntervalMs - kIntervalMs / 2);
-    status.waitForFinished(10000);
-    phase.answer = QStringLiteral("exit %1 after %2 ms, %3")
-                       .arg(status.exitCode())
-                       .arg(tookMs)
-                       .arg(status.exitCode() == 0
-                                ? QString::fromUtf8(status.readAllStandardOutput().left(40)) +
-                                      QStringLiteral("...")
-                                : QString::fromUtf8(status.readAllStandardError().trimmed())
-                                      .section(QStringLiteral("): "), -1));
+    phase.answer = Timed({"--status", "COM3"}, rig.PortDir());
+    // A power-on, which the switcher already is: no select that the period would count.
+    phase.oneShot = Timed({"/com03", "/rsx24p", "/pwr1"}, rig.PortDir());
+    RunFor(switches * kIntervalMs - kIntervalMs);
     phase.cpuMs = ProcessCpuMs() - cpu0;
     phase.errors = PeriodErrors(rig.Switcher(), from);
     phase.rssKiB = VmRssKiB();
@@ -171,11 +195,31 @@ void Print(const char* name, const Phase& phase) {
     for (double e : phase.errors)
         sum += e;
     std::printf("%s: period - interval min %.1f mean %.1f max %.1f ms (n=%zu); owner CPU %.0f "
-                "ms; VmRSS %lld KiB; a real status request: %s\n",
+                "ms; VmRSS %lld KiB; InCycler --status: %s; a served one-shot: %s\n",
                 name, phase.errors.empty() ? 0 : *mn,
                 phase.errors.empty() ? 0 : sum / double(phase.errors.size()),
                 phase.errors.empty() ? 0 : *mx, phase.errors.size(), phase.cpuMs,
-                static_cast<long long>(phase.rssKiB), qPrintable(phase.answer));
+                static_cast<long long>(phase.rssKiB), qPrintable(phase.answer),
+                qPrintable(phase.oneShot));
+}
+
+// A flood from another process, as wrap runs it, then the phase measured under it.
+Phase Flooded(AppRig& rig, int switches, const QString& path, const QStringList& wrap,
+              QByteArray* attackerSaid) {
+    QProcess attacker;
+    const QStringList attack{QCoreApplication::applicationFilePath(), "--attack", path,
+                             QString::number(switches * kIntervalMs / 1000 + 2)};
+    attacker.start(wrap.isEmpty() ? attack.first() : wrap.first(),
+                   wrap.isEmpty() ? attack.mid(1) : wrap.mid(1) + attack);
+    attacker.waitForStarted();
+    RunFor(1000);
+    const Phase phase = Measure(rig, switches);
+    while (attacker.state() != QProcess::NotRunning)
+        RunFor(100);
+    *attackerSaid = attacker.readAllStandardOutput();
+    // Once the connections' lifetime has passed, nothing of them is left.
+    RunFor(TControlServer::ConnectionLifetimeMs + 1000);
+    return phase;
 }
 
 } // namespace
@@ -187,6 +231,18 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     TInCyclerApplication app(argc, argv);
     RecordBoxes(true);
+
+    const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+    const group* dialout = ::getgrnam("dialout");
+    const bool strangers = ::geteuid() == 0 && !setpriv.isEmpty() && dialout != nullptr;
+    QTemporaryDir runDir;
+    if (strangers) {
+        const QByteArray dir = QFile::encodeName(runDir.path());
+        if (::chown(dir.constData(), 0, dialout->gr_gid) != 0 ||
+            ::chmod(dir.constData(), 02770) != 0)
+            return 1;
+        qputenv("INCYCLER_RUN_DIR", dir);
+    }
     AppRig rig;
     if (!StartRotation(rig, {1, 2, 3})) {
         std::fprintf(stderr, "the rotation did not start\n");
@@ -195,27 +251,29 @@ int main(int argc, char** argv) {
     QString problem;
     const QString path =
         ControlSocket::PathFor(rig.Module()->ApdComPort1->DevicePath(), false, &problem);
-
-    const Phase quiet = Measure(rig, switches);
-
-    QProcess attacker;
-    attacker.start(QCoreApplication::applicationFilePath(),
-                   {"--attack", path, QString::number(switches * kIntervalMs / 1000 + 2)});
-    attacker.waitForStarted();
-    RunFor(1000);
-    const Phase attacked = Measure(rig, switches);
-    while (attacker.state() != QProcess::NotRunning)
-        RunFor(100);
-
-    // Once the connections' lifetime has passed, nothing of them is left.
-    RunFor(TControlServer::ConnectionLifetimeMs + 1000);
     const auto* server = rig.Module()->ApdComPort1->findChild<TControlServer*>();
+    const auto after = [&] {
+        std::printf("after them: %d connections held, VmRSS %lld KiB\n",
+                    server != nullptr ? server->Connections() : -1,
+                    static_cast<long long>(VmRssKiB()));
+    };
 
-    Print("without clients", quiet);
-    Print("under 300 hostile connections", attacked);
-    std::printf("hostile process: %s", attacker.readAllStandardOutput().constData());
-    std::printf("after them: %d connections held, VmRSS %lld KiB\n",
-                server != nullptr ? server->Connections() : -1, static_cast<long long>(VmRssKiB()));
-
+    Print("without clients", Measure(rig, switches));
+    QByteArray said;
+    Print("under 300 hostile connections", Flooded(rig, switches, path, {}, &said));
+    std::printf("hostile process: %s", said.constData());
+    after();
+    if (!strangers)
+        return 0;
+    const QStringList stranger{setpriv, "--reuid=65534", "--regid=65534", "--clear-groups"};
+    Print("under 300 connections of a stranger", Flooded(rig, switches, path, stranger, &said));
+    std::printf("stranger: %s", said.constData());
+    after();
+    const QStringList member{setpriv, "--reuid=65534", "--regid=65534",
+                             QStringLiteral("--groups=%1").arg(dialout->gr_gid)};
+    Print("under 300 connections of a member of the sockets' group who may not open the port",
+          Flooded(rig, switches, path, member, &said));
+    std::printf("member: %s", said.constData());
+    after();
     return 0;
 }
