@@ -12,6 +12,7 @@ namespace ProgramOptions {
 namespace {
 
 const QString kRotate = QStringLiteral("rotate");
+const QString kServe = QStringLiteral("serve");
 const QString kPort = QStringLiteral("port");
 const QString kModel = QStringLiteral("model");
 const QString kInputs = QStringLiteral("inputs");
@@ -120,9 +121,53 @@ TResult Refused(const QString& error) {
 
 } // namespace
 
+QString ReadInputs(const QString& text, TRotateParams* params) {
+    const std::optional<QList<int>> inputs = Inputs(text);
+    if (!inputs)
+        return NotAllowed(kInputs, text);
+    params->Inputs = *inputs;
+    return {};
+}
+
+QString ReadEvery(const QString& text, TRotateParams* params) {
+    const std::optional<std::pair<int, int>> interval = Interval(text);
+    if (!interval)
+        return NotAllowed(kEvery, text);
+    params->IntervalValue = interval->first;
+    params->IntervalUnitIndex = interval->second;
+    return {};
+}
+
+QString ReadBetween(const QString& text, TRotateParams* params) {
+    const QList<QStringView> ends = QStringView(text).split(QLatin1Char('-'));
+    const std::optional<QTime> start =
+        ends.size() == 2 ? TimeOfDay(ends[0].trimmed()) : std::nullopt;
+    const std::optional<QTime> end = ends.size() == 2 ? TimeOfDay(ends[1].trimmed()) : std::nullopt;
+    if (!start || !end)
+        return NotAllowed(kBetween, text);
+    // A window that never opens would leave an unattended rotation doing nothing.
+    if (*start == *end)
+        return QStringLiteral("--between: the window %1-%2 is empty; give two different times")
+            .arg(TimeText(*start), TimeText(*end));
+    params->TimeWindow = true;
+    params->StartTime = *start;
+    params->EndTime = *end;
+    return {};
+}
+
+QString EveryText(const TRotateParams& params) {
+    return QString::number(params.IntervalValue) +
+           (params.IntervalUnitIndex == 1 ? QStringLiteral("min") : QStringLiteral("s"));
+}
+
+QString BetweenText(const TRotateParams& params) {
+    return TimeText(params.StartTime) + QLatin1Char('-') + TimeText(params.EndTime);
+}
+
 bool IsOptionForm(const QStringList& arguments) {
     return std::any_of(arguments.begin(), arguments.end(), [](const QString& argument) {
-        return argument == QLatin1String("--rotate") || argument == QLatin1String("--status") ||
+        return argument == QLatin1String("--rotate") || argument == QLatin1String("--serve") ||
+               argument == QLatin1String("--status") ||
                argument.startsWith(QLatin1String("--status="));
     });
 }
@@ -147,6 +192,7 @@ TResult Parse(const QStringList& arguments) {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.addOptions({
         QCommandLineOption(kRotate),
+        QCommandLineOption(kServe),
         QCommandLineOption(kPort, QString(), QStringLiteral("PORT")),
         QCommandLineOption(kModel, QString(), QStringLiteral("MODEL")),
         QCommandLineOption(kInputs, QString(), QStringLiteral("LIST")),
@@ -160,8 +206,9 @@ TResult Parse(const QStringList& arguments) {
         const QStringList unknown = parser.unknownOptionNames();
         if (!unknown.isEmpty())
             return Refused(QStringLiteral("unknown option %1; --rotate takes --port, --model, "
-                                          "--inputs, --every, --between and --hidden, --status "
-                                          "takes a port alone")
+                                          "--inputs, --every, --between and --hidden, --serve "
+                                          "takes --port, --model and --hidden, --status takes a "
+                                          "port alone")
                                .arg(unknown.first().size() == 1 ? "-" + unknown.first()
                                                                 : "--" + unknown.first()));
         const QString option = OptionNamedIn(parser.errorText());
@@ -179,7 +226,8 @@ TResult Parse(const QStringList& arguments) {
                                       "as in --port com05")
                            .arg(parser.positionalArguments().first()));
     if (parser.isSet(kStatus)) {
-        for (const QString& option : {kRotate, kPort, kModel, kInputs, kEvery, kBetween, kHidden}) {
+        for (const QString& option :
+             {kRotate, kServe, kPort, kModel, kInputs, kEvery, kBetween, kHidden}) {
             if (parser.isSet(option))
                 return Refused(QStringLiteral("--status takes a port alone, not --%1").arg(option));
         }
@@ -197,10 +245,25 @@ TResult Parse(const QStringList& arguments) {
         if (parser.values(option).size() > 1)
             return Refused(QStringLiteral("--%1 is given twice").arg(option));
     }
+    const bool serve = parser.isSet(kServe);
+    if (serve && parser.isSet(kRotate))
+        return Refused(QStringLiteral("--rotate and --serve are two forms: give one of them"));
+    const QString form = serve ? QStringLiteral("--serve") : QStringLiteral("--rotate");
+    if (serve) {
+        for (const QString& option : {kInputs, kEvery, kBetween}) {
+            if (parser.isSet(option))
+                return Refused(QStringLiteral("--serve takes --port, --model and --hidden, not "
+                                              "--%1 (a rotation is started with --rotate, or "
+                                              "through the socket)")
+                                   .arg(option));
+        }
+    }
     for (const QString& option : {kPort, kModel, kInputs, kEvery}) {
+        if (serve && (option == kInputs || option == kEvery))
+            continue;
         if (!parser.isSet(option))
             return Refused(
-                QStringLiteral("--rotate needs --%1: give %2").arg(option, Allowed(option)));
+                QStringLiteral("%1 needs --%2: give %3").arg(form, option, Allowed(option)));
     }
 
     TRotateParams& params = result.rotate;
@@ -216,41 +279,31 @@ TResult Parse(const QStringList& arguments) {
         return Refused(NotAllowed(kModel, model));
     params.ModelIndex = modelWord == QLatin1String("rsx24q") ? 1 : 0;
 
-    const std::optional<QList<int>> inputs = Inputs(parser.value(kInputs));
-    if (!inputs)
-        return Refused(NotAllowed(kInputs, parser.value(kInputs)));
-    params.Inputs = *inputs;
-
-    const std::optional<std::pair<int, int>> interval = Interval(parser.value(kEvery));
-    if (!interval)
-        return Refused(NotAllowed(kEvery, parser.value(kEvery)));
-    params.IntervalValue = interval->first;
-    params.IntervalUnitIndex = interval->second;
-
-    if (parser.isSet(kBetween)) {
-        const QString between = parser.value(kBetween);
-        const QList<QStringView> ends = QStringView(between).split(QLatin1Char('-'));
-        const std::optional<QTime> start =
-            ends.size() == 2 ? TimeOfDay(ends[0].trimmed()) : std::nullopt;
-        const std::optional<QTime> end =
-            ends.size() == 2 ? TimeOfDay(ends[1].trimmed()) : std::nullopt;
-        if (!start || !end)
-            return Refused(NotAllowed(kBetween, between));
-        // A window that never opens would leave an unattended rotation doing nothing.
-        if (*start == *end)
-            return Refused(QStringLiteral("--between: the window %1-%2 is empty; give two "
-                                          "different times")
-                               .arg(TimeText(*start), TimeText(*end)));
-        params.TimeWindow = true;
-        params.StartTime = *start;
-        params.EndTime = *end;
-    }
     params.Hidden = parser.isSet(kHidden);
+    if (serve) {
+        params.Start = false;
+        result.form = TForm::Serve;
+        result.ok = true;
+        return result;
+    }
+    for (const auto& [option, read] :
+         {std::pair{kInputs, &ReadInputs}, std::pair{kEvery, &ReadEvery},
+          std::pair{kBetween, &ReadBetween}}) {
+        if (!parser.isSet(option))
+            continue;
+        const QString refused = read(parser.value(option), &params);
+        if (!refused.isEmpty())
+            return Refused(refused);
+    }
     result.ok = true;
     return result;
 }
 
 QString Describe(const TRotateParams& params) {
+    const QString model =
+        params.ModelIndex == 1 ? QStringLiteral("RSX-24Q") : QStringLiteral("RSX-24P");
+    if (!params.Start)
+        return model;
     QStringList inputs;
     for (int input : params.Inputs)
         inputs.append(QString::number(input));
@@ -261,8 +314,8 @@ QString Describe(const TRotateParams& params) {
                                      .arg(TimeText(params.StartTime), TimeText(params.EndTime))
                                : QStringLiteral("all day");
     return QStringLiteral("%1, inputs %2, every %3 %4, %5")
-        .arg(params.ModelIndex == 1 ? QStringLiteral("RSX-24Q") : QStringLiteral("RSX-24P"),
-             inputs.join(QLatin1Char(',')), QString::number(params.IntervalValue), unit, window);
+        .arg(model, inputs.join(QLatin1Char(',')), QString::number(params.IntervalValue), unit,
+             window);
 }
 
 } // namespace ProgramOptions

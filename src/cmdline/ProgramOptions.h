@@ -11,6 +11,7 @@
 //
 //   --rotate --port PORT --model MODEL --inputs LIST --every INTERVAL [--between START-END]
 //            [--hidden]
+//   --serve --port PORT --model MODEL [--hidden]
 //   --status PORT
 //
 // Read by QCommandLineParser ("--opt value" and "--opt=value"). A refusal is one line that
@@ -18,10 +19,11 @@
 namespace ProgramOptions {
 
 // Whether the arguments are an option form rather than a one-shot or a plain start: one of
-// them is --rotate or --status.
+// them is --rotate, --serve or --status.
 bool IsOptionForm(const QStringList& arguments);
 
-enum class TForm { Rotate, Status };
+// --rotate and --serve both fill the rotation's parameters; --serve's do not press 開始.
+enum class TForm { Rotate, Serve, Status };
 
 struct TResult {
     bool ok = false;
@@ -39,8 +41,17 @@ TResult Parse(const QStringList& arguments);
 // case; nothing for anything else, port 0 included.
 std::optional<int> PortNumber(const QString& text);
 
+// The values of --inputs, --every and --between into params; otherwise the refusal, naming the
+// option, with params as they were. Also for the same values sent through the owner's socket.
+QString ReadInputs(const QString& text, TRotateParams* params);
+QString ReadEvery(const QString& text, TRotateParams* params);
+QString ReadBetween(const QString& text, TRotateParams* params);
+// The same values written back as those options take them ("30s", "08:00:00-17:00:00").
+QString EveryText(const TRotateParams& params);
+QString BetweenText(const TRotateParams& params);
+
 // The settings in words, for the line that says the rotation has started:
-// "RSX-24P, inputs 1,3, every 30 s, between 08:00:00 and 17:00:00".
+// "RSX-24P, inputs 1,3, every 30 s, between 08:00:00 and 17:00:00"; for --serve the model alone.
 QString Describe(const TRotateParams& params);
 
 } // namespace ProgramOptions

@@ -1,5 +1,6 @@
 #include "ui/form_Main.h"
 
+#include "app/ConnectReported.h"
 #include "cmdline/ProgramOptions.h"
 #include "common/StandardError.h"
 #include "control/ControlTexts.h"
@@ -42,17 +43,30 @@ void TFormMain::ApplyRotateParams() {
         cmb_ComPortNum->addItem(port);
     cmb_ComPortNum->setCurrentIndex(cmb_ComPortNum->findText(port));
 
-    (params.TimeWindow ? rb_Shitei : rb_Jouji)->setChecked(true);
-    if (params.TimeWindow) {
-        dt_Start->setTime(params.StartTime);
-        dt_End->setTime(params.EndTime);
+    // --serve leaves the rotation's settings to the operator and the served requests.
+    if (params.Start)
+        ApplyRotationSettings(params, true, true, true);
+}
+
+void TFormMain::ApplyRotationSettings(const TRotateParams& params, bool inputs, bool interval,
+                                      bool window) {
+    if (window) {
+        (params.TimeWindow ? rb_Shitei : rb_Jouji)->setChecked(true);
+        if (params.TimeWindow) {
+            dt_Start->setTime(params.StartTime);
+            dt_End->setTime(params.EndTime);
+        }
     }
-    cmb_IntervalUnit->setCurrentIndex(params.IntervalUnitIndex);
-    cmb_IntervalUnitChange();
-    spn_Interval->SetValue(params.IntervalValue);
-    for (int i = 0; i < clb_EnableSource->count(); ++i)
-        clb_EnableSource->item(i)->setCheckState(params.Inputs.contains(i + 1) ? Qt::Checked
-                                                                               : Qt::Unchecked);
+    if (interval) {
+        cmb_IntervalUnit->setCurrentIndex(params.IntervalUnitIndex);
+        cmb_IntervalUnitChange();
+        spn_Interval->SetValue(params.IntervalValue);
+    }
+    if (inputs) {
+        for (int i = 0; i < clb_EnableSource->count(); ++i)
+            clb_EnableSource->item(i)->setCheckState(params.Inputs.contains(i + 1) ? Qt::Checked
+                                                                                   : Qt::Unchecked);
+    }
 }
 
 void TFormMain::StartupProcess_ForRotateParams() {
@@ -61,6 +75,11 @@ void TFormMain::StartupProcess_ForRotateParams() {
         return;
     ApplyRotateParams();
     if (OpenPortAndAsk()) {
+        f_RotateOpenFailureSaid = false;
+        if (!f_RotateParams.Start) {
+            ServeUntilLost();
+            return;
+        }
         btn_StartClick();
         if (f_AutoChangeRunning) {
             SayOnStandardError(QStringLiteral("rotating on %1 (%2): %3")
@@ -83,4 +102,22 @@ void TFormMain::StartupProcess_ForRotateParams() {
         return;
     tmr_StartupProcess_ForRotateParams->SetInterval(kRotateRetryMs);
     tmr_StartupProcess_ForRotateParams->SetEnabled(true);
+}
+
+void TFormMain::ServeUntilLost() {
+    SayOnStandardError(QStringLiteral("serving %1 (%2): %3")
+                           .arg(PortMap::PortName(f_RotateParams.ComPortNum),
+                                mod_IF_ComPort->ApdComPort1->DevicePath(),
+                                ProgramOptions::Describe(f_RotateParams)));
+    if (f_ServeLossFollowed)
+        return;
+    f_ServeLossFollowed = true;
+    // Without a rotation nothing else opens the port again: a line that went away is waited
+    // for as at start. A close that somebody asked for is left as it is.
+    ConnectReported(mod_IF_ComPort->ApdComPort1, &TApdComPort::Lost, this, [this] {
+        if (f_AutoChangeRunning || f_DoExit || Destroying())
+            return;
+        tmr_StartupProcess_ForRotateParams->SetInterval(kRotateRetryMs);
+        tmr_StartupProcess_ForRotateParams->SetEnabled(true);
+    });
 }

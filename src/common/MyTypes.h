@@ -40,4 +40,7 @@ struct TRotateParams {
     QTime StartTime;
     QTime EndTime;
     bool Hidden = false; // starts in the tray
+    bool Start = true;   // presses 開始 once the port is open (--rotate); --serve only serves
+
+    bool operator==(const TRotateParams&) const = default;
 };

@@ -5,6 +5,7 @@
 #include <QSocketNotifier>
 
 #include <cerrno>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -12,12 +13,19 @@ TControlConnection::TControlConnection(int fd, int maxLineBytes, int maxUnsentBy
                                        QObject* parent)
     : QObject(parent), m_fd(fd), m_maxLineBytes(maxLineBytes), m_maxUnsentBytes(maxUnsentBytes),
       m_read(new QSocketNotifier(fd, QSocketNotifier::Read, this)),
-      m_write(new QSocketNotifier(fd, QSocketNotifier::Write, this)) {
+      m_write(new QSocketNotifier(fd, QSocketNotifier::Write, this)),
+      m_lifetime(new TWindowTimer(this, lifetimeMs, true)) {
     m_write->setEnabled(false);
     connect(m_read, &QSocketNotifier::activated, this, &TControlConnection::OnReadable);
     connect(m_write, &QSocketNotifier::activated, this, &TControlConnection::OnWritable);
-    auto* lifetime = new TWindowTimer(this, lifetimeMs, true);
-    connect(lifetime, &TWindowTimer::Timer, this, &TControlConnection::Drop);
+    connect(m_lifetime, &TWindowTimer::Timer, this, &TControlConnection::Drop);
+}
+
+void TControlConnection::Watch() {
+    m_watching = true;
+    m_lifetime->SetEnabled(false);
+    m_in.clear();
+    m_read->setEnabled(!m_eof);
 }
 
 TControlConnection::~TControlConnection() {
@@ -26,6 +34,20 @@ TControlConnection::~TControlConnection() {
 }
 
 void TControlConnection::OnReadable() {
+    if (m_watching) {
+        char discarded[512];
+        const ssize_t n = ::recv(m_fd, discarded, sizeof discarded, 0);
+        if (n > 0 || (n < 0 && (errno == EAGAIN || errno == EINTR)))
+            return;
+        // A client that has only closed its sending side (socat at the end of its input) still
+        // reads; one that has closed the connection has gone.
+        m_eof = true;
+        m_read->setEnabled(false);
+        pollfd p{m_fd, POLLOUT, 0};
+        if (n < 0 || (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR))))
+            Drop();
+        return;
+    }
     // A line longer than allowed is noticed without holding more of it.
     const qsizetype room = m_maxLineBytes + 2 - m_in.size();
     if (room <= 0) {

@@ -6,6 +6,7 @@
 #include <optional>
 
 class QSocketNotifier;
+class TWindowTimer;
 
 // One client's connection to the owner: an accepted local socket, read line by line and
 // written as it takes the bytes, on the GUI thread. A client that has closed its sending side
@@ -34,6 +35,10 @@ public:
     void CloseAfterWriting();
     // Ends now.
     void Drop();
+    // A watch: no end of its lifetime while it reads what it is sent; what more it sends is
+    // thrown away, and it ends when the client has gone.
+    void Watch();
+    bool Watching() const { return m_watching; }
 
     // What the server keeps of this connection.
     struct TServing {
@@ -63,5 +68,7 @@ private:
     QByteArray m_out;
     bool m_eof = false;
     bool m_closing = false;
+    bool m_watching = false;
+    TWindowTimer* m_lifetime;
     TServing m_serving;
 };

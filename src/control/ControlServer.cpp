@@ -10,6 +10,7 @@
 #include "device/cls_ApdComPort.h"
 #include "ui/form_Main.h"
 
+#include <QAbstractEventDispatcher>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QPointer>
@@ -75,6 +76,13 @@ void TControlServer::Stop() {
     }
     for (TControlConnection* connection : QList<TControlConnection*>(m_connections))
         connection->Drop();
+    QObject::disconnect(m_publishing);
+    m_published.reset();
+}
+
+int TControlServer::Watchers() const {
+    return int(std::count_if(m_connections.cbegin(), m_connections.cend(),
+                             [](TControlConnection* c) { return c->Watching(); }));
 }
 
 void TControlServer::OnAcceptable() {
@@ -112,7 +120,7 @@ void TControlServer::Refuse(int fd, const QString& why) {
 void TControlServer::Take(int fd) {
     QByteArray answer;
     if (std::count_if(m_connections.cbegin(), m_connections.cend(), [](TControlConnection* c) {
-            return c->Serving().turnedAway.isEmpty();
+            return c->Serving().turnedAway.isEmpty() && !c->Watching();
         }) >= MaxConnections)
         answer = ControlProtocol::ErrorReply(
             QStringLiteral("busy"),
@@ -139,7 +147,7 @@ void TControlServer::Forget(TControlConnection* connection) {
 void TControlServer::OnReadable(TControlConnection* connection) {
     const QPointer<TControlConnection> alive(connection);
     TControlConnection::TServing& serving = connection->Serving();
-    while (alive && connection->Fd() >= 0 && !serving.busy) {
+    while (alive && connection->Fd() >= 0 && !serving.busy && !connection->Watching()) {
         bool tooLong = false;
         const std::optional<QByteArray> line = connection->TakeLine(&tooLong);
         if (!serving.turnedAway.isEmpty() && (line || tooLong || connection->InputDone())) {
@@ -186,6 +194,10 @@ void TControlServer::Handle(TControlConnection* connection, const QByteArray& li
         connection->Write(ControlProtocol::StateReply(FormMain->OwnerState()));
         return;
     }
+    if (parsed.request.command == ControlProtocol::TCommand::Watch) {
+        StartWatch(connection);
+        return;
+    }
     const QPointer<TControlConnection> alive(connection);
     QString why;
     // Sending lets the loop run: the connection may be over when it returns, and until its
@@ -205,7 +217,52 @@ void TControlServer::Handle(TControlConnection* connection, const QByteArray& li
     case ControlProtocol::TOutcome::NotSent:
         connection->Write(ControlProtocol::ErrorReply(QStringLiteral("not-sent"), why));
         break;
+    case ControlProtocol::TOutcome::Refused:
+        connection->Write(ControlProtocol::ErrorReply(QStringLiteral("request"), why));
+        connection->CloseAfterWriting();
+        break;
     }
+}
+
+void TControlServer::StartWatch(TControlConnection* connection) {
+    if (Watchers() >= MaxWatchers) {
+        connection->Write(ControlProtocol::ErrorReply(
+            QStringLiteral("busy"),
+            QStringLiteral("%1 clients are watching; try again later").arg(MaxWatchers)));
+        connection->CloseAfterWriting();
+        return;
+    }
+    connection->Watch();
+    const ControlProtocol::TOwnerState state = FormMain->OwnerState();
+    if (m_published && *m_published == state)
+        connection->Write(ControlProtocol::StateEvent(state));
+    else
+        Publish(state); // the others have not been sent this change yet either
+    if (!m_publishing)
+        m_publishing = ConnectReported(QAbstractEventDispatcher::instance(),
+                                       &QAbstractEventDispatcher::aboutToBlock, this,
+                                       &TControlServer::PublishIfChanged);
+}
+
+void TControlServer::PublishIfChanged() {
+    if (Watchers() == 0) {
+        QObject::disconnect(m_publishing);
+        m_published.reset();
+        return;
+    }
+    if (FormMain == nullptr || FormMain->Destroying())
+        return;
+    const ControlProtocol::TOwnerState state = FormMain->OwnerState();
+    if (!m_published || *m_published != state)
+        Publish(state);
+}
+
+void TControlServer::Publish(const ControlProtocol::TOwnerState& state) {
+    m_published = state;
+    const QByteArray line = ControlProtocol::StateEvent(state);
+    for (TControlConnection* watcher : QList<TControlConnection*>(m_connections))
+        if (watcher->Watching())
+            watcher->Write(line);
 }
 
 void TControlServer::AwaitDrain(TControlConnection* connection) {

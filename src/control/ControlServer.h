@@ -1,11 +1,14 @@
 #pragma once
 
+#include "ControlProtocol.h"
 #include "ControlSocket.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QObject>
 #include <QString>
+
+#include <optional>
 
 class QSocketNotifier;
 class TApdComPort;
@@ -20,8 +23,9 @@ class TWindowTimer;
 // does can hold the owner up: a request is one line of at most ControlProtocol::MaxRequestBytes, a
 // connection carries MaxRequestsPerConnection of them and lives ConnectionLifetimeMs at most, at
 // most MaxConnections are served at once (others are told "busy"), one whose replies pile up unread
-// is dropped, and permitted connections are taken at most AcceptBurst per AcceptWindowMs: the rest
-// wait in the kernel's backlog, so that a flood of them costs the flooder, not the owner.
+// is dropped (a watch too: MaxWatchers of them, each sent the state when it changes), and permitted
+// connections are taken at most AcceptBurst per AcceptWindowMs: the rest wait in the kernel's
+// backlog, so that a flood of them costs the flooder, not the owner.
 //
 // The listening socket and the connections are plain descriptors under socket notifiers
 // rather than QLocalServer and QLocalSocket: those close a connection as soon as the client
@@ -31,6 +35,8 @@ class TControlServer : public QObject {
     Q_OBJECT
 public:
     static constexpr int MaxConnections = 16;
+    // Watches are held apart from those: they last as long as their clients read.
+    static constexpr int MaxWatchers = 16;
     static constexpr int ConnectionLifetimeMs = 5000;
     // A client that finds the owner busy gets its answer to its first request,
     // or nothing if it sends none within this.
@@ -49,6 +55,7 @@ public:
 
     bool Serving() const { return m_listenFd >= 0; }
     int Connections() const { return int(m_connections.size()); }
+    int Watchers() const;
 
 private:
     void Serve();
@@ -60,6 +67,11 @@ private:
     void Handle(TControlConnection* connection, const QByteArray& line);
     void AwaitDrain(TControlConnection* connection);
     void Forget(TControlConnection* connection);
+    void StartWatch(TControlConnection* connection);
+    // Sends the state to every watch when it differs from what they were sent last; looked at
+    // whenever the loop is about to wait, while there are watches.
+    void PublishIfChanged();
+    void Publish(const ControlProtocol::TOwnerState& state);
 
     TApdComPort* m_port;
     QString m_device;
@@ -70,4 +82,6 @@ private:
     int m_acceptBudget = AcceptBurst;
     TWindowTimer* m_acceptRefill;
     QList<TControlConnection*> m_connections;
+    std::optional<ControlProtocol::TOwnerState> m_published;
+    QMetaObject::Connection m_publishing;
 };

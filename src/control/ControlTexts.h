@@ -11,5 +11,9 @@ inline QString OpenFailedLog() {
 inline QString ErrorCaption() {
     return QStringLiteral("エラー");
 }
+// Start's refusal of a rotation through fewer than two inputs.
+inline QString TooFewInputs() {
+    return QStringLiteral("切り替え対象の入力ソースを2個以上選択して下さい。");
+}
 
 } // namespace ControlTexts

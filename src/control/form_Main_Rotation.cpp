@@ -26,8 +26,7 @@ void TFormMain::btn_StartClick() {
     GetAutoSelectSettingParam(f_AutoSelectParam);
     const QList<int>& list = *f_AutoSelectParam.AutoSelectSource_List;
     if (list.size() < 2) {
-        ErrorBox::Show(this, ControlTexts::ErrorCaption(),
-                       QStringLiteral("切り替え対象の入力ソースを2個以上選択して下さい。"));
+        ErrorBox::Show(this, ControlTexts::ErrorCaption(), ControlTexts::TooFewInputs());
         return;
     }
     // Writing a command lets the loop run, so the operator's Stop may be handled in the middle

@@ -1,5 +1,6 @@
 #include "ui/form_Main.h"
 
+#include "ControlTexts.h"
 #include "SwitchingRules.h"
 #include "device/PortMap.h"
 #include "device/cls_ApdComPort.h"
@@ -43,6 +44,7 @@ ControlProtocol::TOwnerState TFormMain::OwnerState() {
         state.start =
             QTime::fromMSecsSinceStartOfDay(int(SwitchingRules::MsOfDay(shown.StartTime)));
         state.end = QTime::fromMSecsSinceStartOfDay(int(SwitchingRules::MsOfDay(shown.EndTime)));
+        state.windowOpen = f_AutoChangeRunning && IsInSetTime();
     }
     return state;
 }
@@ -51,7 +53,7 @@ ControlProtocol::TOutcome TFormMain::ServeCommand(const ControlProtocol::TReques
                                                   QString* why) {
     const bool modelB = dynamic_cast<TRsx24q*>(f_Model) != nullptr;
     const bool wantsB = request.model == QLatin1String("rsx24q");
-    if (modelB != wantsB) {
+    if (!request.model.isEmpty() && modelB != wantsB) {
         *why =
             QStringLiteral("it drives an %1, not an %2").arg(ModelName(modelB), ModelName(wantsB));
         return ControlProtocol::TOutcome::WrongModel;
@@ -64,6 +66,8 @@ ControlProtocol::TOutcome TFormMain::ServeCommand(const ControlProtocol::TReques
         *why = QStringLiteral("the port is no longer open");
         return ControlProtocol::TOutcome::NotSent;
     }
+    if (request.command == ControlProtocol::TCommand::Rotation)
+        return ServeRotation(request, why);
     // As the buttons: the command, then the poll that lets the window and the rotation follow
     // what the device reports.
     bool sent = false;
@@ -77,4 +81,38 @@ ControlProtocol::TOutcome TFormMain::ServeCommand(const ControlProtocol::TReques
     if (!sent)
         *why = QStringLiteral("the port was lost while the command was written");
     return sent ? ControlProtocol::TOutcome::Sent : ControlProtocol::TOutcome::NotSent;
+}
+
+ControlProtocol::TOutcome TFormMain::ServeRotation(const ControlProtocol::TRequest& request,
+                                                   QString* why) {
+    if (!request.running) {
+        if (f_AutoChangeRunning)
+            btn_StopClick();
+        return ControlProtocol::TOutcome::Sent;
+    }
+    // Checked before anything changes, as Start checks the controls: what is left out is
+    // taken as the controls hold it.
+    QList<int> inputs = request.rotation.Inputs;
+    if (!request.hasInputs) {
+        TAutoSelectSettingParam held = f_AutoSelectParam;
+        held.AutoSelectSource_List = &inputs;
+        const TMode_AutoSelectSource mode = f_Mode_AutoSelectSource;
+        GetAutoSelectSettingParam(held);
+        f_Mode_AutoSelectSource = mode;
+    }
+    if (inputs.size() < 2) {
+        *why = ControlTexts::TooFewInputs();
+        return ControlProtocol::TOutcome::Refused;
+    }
+    // A rotation that runs is replaced: stopped, then started with the new settings.
+    if (f_AutoChangeRunning)
+        btn_StopClick();
+    ApplyRotationSettings(request.rotation, request.hasInputs, request.hasEvery,
+                          request.hasBetween);
+    btn_StartClick();
+    if (f_AutoChangeRunning)
+        return ControlProtocol::TOutcome::Sent;
+    *why = mod_IF_ComPort->Connected() ? QStringLiteral("the rotation did not start")
+                                       : QStringLiteral("the port was lost while it started");
+    return ControlProtocol::TOutcome::NotSent;
 }

@@ -304,6 +304,7 @@ void TApdComPort::OnReadable() {
         // The descriptor stays readable for ever, so close at once rather than spin; the
         // callers' open-on-demand paths take over.
         CloseSequence();
+        emit Lost();
         return;
     }
     m_received.append(buffer, n);

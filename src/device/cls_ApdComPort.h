@@ -79,6 +79,9 @@ signals:
     void Opened();
     // The port is about to be closed; it still holds the device and its locks.
     void Closing();
+    // The port has been closed because the line went away (hung up, unplugged), not because
+    // anyone asked.
+    void Lost();
 
     // Count received bytes are waiting (1 to ReceiveQueueSize).
     void TriggerAvail(TApdComPort* CP, quint16 Count);

@@ -122,7 +122,8 @@ public:
     // The state --status prints: the device's last report, and the rotation as it runs (or,
     // while stopped, as 開始 would start it).
     ControlProtocol::TOwnerState OwnerState();
-    // Sends another process's command as the buttons do, with the poll that follows.
+    // Sends another process's command as the buttons do, with the poll that follows; a
+    // rotation is set and started (or stopped) as --rotate and the buttons do.
     ControlProtocol::TOutcome ServeCommand(const ControlProtocol::TRequest& request, QString* why);
     // A one-shot run hands its command over when another InCycler holds the port.
     bool OneShotRun() const { return f_CmdLineStage != TCmdLineStage::None; }
@@ -202,6 +203,14 @@ private:
     bool OpenPortAndAsk();
     // Sets the controls as an operator would for the command line's rotation.
     void ApplyRotateParams();
+    // The same for the rotation's settings alone, those asked for: the inputs, the interval,
+    // the mode with the window.
+    void ApplyRotationSettings(const TRotateParams& params, bool inputs, bool interval,
+                               bool window);
+    ControlProtocol::TOutcome ServeRotation(const ControlProtocol::TRequest& request, QString* why);
+    // --serve: holds the port it opened and serves it; a line that goes away is waited for
+    // again.
+    void ServeUntilLost();
     // A one-shot run's command for the InCycler that holds the port, if one serves it. False
     // when none does: the run then fails as it would have.
     bool HandToOwner(const QString& proc);
@@ -238,6 +247,7 @@ private:
     TCmdLineStage f_CmdLineStage = TCmdLineStage::None;
     TRotateParams f_RotateParams;
     bool f_RotateOpenFailureSaid = false; // the waiting for a port is said once
+    bool f_ServeLossFollowed = false;
     int f_ExitCode = 0;
     int f_ExitSignal = 0; // the signal that asked the process to end, if any
     // Counts Stop clicks, so that Start can tell a Stop handled while its commands were written.
