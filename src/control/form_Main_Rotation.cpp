@@ -27,7 +27,7 @@ void TFormMain::btn_StartClick() {
     const QList<int>& list = *f_AutoSelectParam.AutoSelectSource_List;
     if (list.size() < 2) {
         ErrorBox::Show(this, ControlTexts::ErrorCaption(),
-                       QStringLiteral("切り替え対象の入力ソースを2個以上選択して下さい。"));
+                       tr("切り替え対象の入力ソースを2個以上選択して下さい。"));
         return;
     }
     // Writing a command lets the loop run, so the operator's Stop may be handled in the middle
