@@ -46,8 +46,9 @@ set(_incycler_depends
     "qt6-qpa-plugins (>= 6.4)" "libqt6svg6 (>= 6.4)"
     "fonts-noto-cjk | fonts-ipafont-gothic | fonts-vlgothic")
 # What the programs use when present: Qt's Wayland platform plugin, for a Wayland desktop
-# without XWayland.
-set(_incycler_recommends "qt6-wayland (>= 6.4)")
+# without XWayland, and Qt's catalogue, which puts the texts of Qt's own (a box's button, a
+# field's context menu) in the window's language.
+set(_incycler_recommends "qt6-wayland (>= 6.4)" "qt6-translations-l10n (>= 6.4)")
 find_program(INCYCLER_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(INCYCLER_DPKG_SHLIBDEPS)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -4,7 +4,9 @@
 #include "ConnectReported.h"
 #include "ErrorReport.h"
 #include "ExitSignals.h"
+#include "Translations.h"
 #include "Usage.h"
+#include "cmdline/CmdLineParse.h"
 #include "cmdline/OwnerClient.h"
 #include "cmdline/ProgramOptions.h"
 #include "common/Platform.h"
@@ -15,6 +17,7 @@
 #include "ui/form_Main.h"
 
 #include <QDir>
+#include <QLocale>
 #include <QScreen>
 #include <QSystemTrayIcon>
 
@@ -178,6 +181,11 @@ int RunInCycler(int argc, char** argv) {
                                               "WAYLAND_DISPLAY); the window cannot be shown"));
         return 2;
     }
+
+    // The window's language, chosen once, before any of its texts is made. A one-shot run
+    // whose command line is accepted shows none of them and does not load them.
+    if (!commandLineRun || !CmdLineParse::Parse(arguments).ok)
+        Translations::Install(Translations::Choose(QLocale::system().uiLanguages()));
 
     TExitSignals exitSignals;
     auto* form = new TFormMain;

@@ -67,11 +67,11 @@ void TFormMain::BuildTray() {
 
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
-    ppm_Show = PopupMenu1->addAction(QStringLiteral("表示(&S)"));
+    ppm_Show = PopupMenu1->addAction(tr("表示(&S)"));
     ppm_Show->setObjectName(QStringLiteral("ppm_Show"));
     N1 = PopupMenu1->addSeparator();
     N1->setObjectName(QStringLiteral("N1"));
-    ppm_Exit = PopupMenu1->addAction(QStringLiteral("終了(&X)"));
+    ppm_Exit = PopupMenu1->addAction(tr("終了(&X)"));
     ppm_Exit->setObjectName(QStringLiteral("ppm_Exit"));
     TrayIcon1->setContextMenu(PopupMenu1);
 

@@ -1,5 +1,7 @@
 #include "Errors.h"
 
+#include <QCoreApplication>
+
 EInCyclerError::EInCyclerError(const QString& message)
     : std::runtime_error(message.toUtf8().toStdString()) {}
 
@@ -7,4 +9,5 @@ QString EInCyclerError::Message() const {
     return QString::fromUtf8(what());
 }
 
-EAbstractError::EAbstractError() : EInCyclerError(QStringLiteral("抽象エラー")) {}
+EAbstractError::EAbstractError()
+    : EInCyclerError(QCoreApplication::translate("EAbstractError", "抽象エラー")) {}

@@ -36,8 +36,8 @@ void TFormMain::btn_ComPortStateClick() {
     if (OpenPortAndAsk())
         return;
     ErrorBox::Show(this, ControlTexts::ErrorCaption(),
-                   QStringLiteral("COMポートオープンに失敗しました。\r\n"
-                                  "ケーブル接続やポート番号をご確認ください。\r\n") +
+                   tr("COMポートオープンに失敗しました。\r\n"
+                      "ケーブル接続やポート番号をご確認ください。\r\n") +
                        mod_IF_ComPort->LastOpenFailure());
     // Only once the operator has dismissed the box.
     f_Log->OutputLogString(TLog::TypeError(), LogRules::ProcName(this, __func__),

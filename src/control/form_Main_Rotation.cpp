@@ -26,7 +26,7 @@ void TFormMain::btn_StartClick() {
     GetAutoSelectSettingParam(f_AutoSelectParam);
     const QList<int>& list = *f_AutoSelectParam.AutoSelectSource_List;
     if (list.size() < 2) {
-        ErrorBox::Show(this, ControlTexts::ErrorCaption(), ControlTexts::TooFewInputs());
+        ErrorBox::Show(this, ControlTexts::ErrorCaption(), ControlTexts::TooFewInputsShown());
         return;
     }
     // Writing a command lets the loop run, so the operator's Stop may be handled in the middle

@@ -2,6 +2,8 @@
 
 #include "common/Errors.h"
 
+#include <QCoreApplication>
+
 namespace ReplyFraming {
 
 Tick CutOneReply(QByteArray& buffer) {
@@ -62,7 +64,8 @@ QByteArray KeptBytes(const QByteArray& announced) {
 int DigitValue(QChar c) {
     if (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
         return c.unicode() - '0';
-    throw EConvertError(QStringLiteral("'%1' は %2 型の値として有効な整数値ではありません")
+    throw EConvertError(QCoreApplication::translate(
+                            "EConvertError", "'%1' は %2 型の値として有効な整数値ではありません")
                             .arg(QString(c), QStringLiteral("Integer")));
 }
 

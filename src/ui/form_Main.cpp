@@ -87,7 +87,7 @@ TFormMain::TFormMain(QWidget* parent)
     if (FormMain == nullptr)
         FormMain = this;
     setObjectName(QStringLiteral("FormMain"));
-    setWindowTitle(QStringLiteral("インサイクラー"));
+    setWindowTitle(tr("インサイクラー"));
     setFixedSize(kClientWidth, kClientHeight);
     setFont(WindowFont());
     QPalette pal = palette();
@@ -102,13 +102,13 @@ TFormMain::TFormMain(QWidget* parent)
 
 void TFormMain::BuildControls() {
     panel_Top = MakePanel(this, "panel_Top", 0, 0, 537, 49);
-    Label1 = MakeLabel(panel_Top, "Label1", QStringLiteral("機種："), 16, 16, 36, Grow::Left);
+    Label1 = MakeLabel(panel_Top, "Label1", tr("機種："), 16, 16, 36, Grow::Left);
     cmb_Model = Place(new QComboBox(panel_Top), "cmb_Model", 58, 13, 105, 23);
     cmb_Model->addItems({QStringLiteral("RSX-24P"), QStringLiteral("RSX-24Q")});
     cmb_Model->setCurrentIndex(0);
     cmb_Model->setMaxVisibleItems(10);
-    lblComPortNum = MakeLabel(panel_Top, "lblComPortNum", QStringLiteral("ポート番号："), 209, 16,
-                              64, Grow::Left);
+    lblComPortNum =
+        MakeLabel(panel_Top, "lblComPortNum", tr("ポート番号："), 209, 16, 64, Grow::Left);
     cmb_ComPortNum = Place(new TComPortComboBox(panel_Top), "cmb_ComPortNum", 279, 13, 85, 23);
     cmb_ComPortNum->addItem(QString());
     for (int n = 1; n <= 20; ++n)
@@ -120,33 +120,32 @@ void TFormMain::BuildControls() {
 
     panel_Client = MakePanel(this, "panel_Client", 0, 49, 537, 478);
 
-    grp_Term =
-        Place(new QGroupBox(QStringLiteral("動作設定"), panel_Client), "grp_Term", 8, 15, 519, 97);
-    rb_Jouji = Place(new QRadioButton(QStringLiteral("常時切り替え制御を実行する"), grp_Term),
-                     "rb_Jouji", 24, 32, 177, 17);
+    grp_Term = Place(new QGroupBox(tr("動作設定"), panel_Client), "grp_Term", 8, 15, 519, 97);
+    rb_Jouji = Place(new QRadioButton(tr("常時切り替え制御を実行する"), grp_Term), "rb_Jouji", 24,
+                     32, 177, 17);
     rb_Jouji->setChecked(true);
-    rb_Shitei = Place(
-        new QRadioButton(QStringLiteral("指定した時刻の間、切り替え制御を実行する"), grp_Term),
-        "rb_Shitei", 24, 64, 241, 17);
+    //: Followed by the window's start time, the text between the times, and its end time.
+    rb_Shitei = Place(new QRadioButton(tr("指定した時刻の間、切り替え制御を実行する"), grp_Term),
+                      "rb_Shitei", 24, 64, 241, 17);
     dt_Start = MakeTimePicker(grp_Term, "dt_Start", QTime(8, 0, 0), 286, 60);
-    Label2 = MakeLabel(grp_Term, "Label2", QStringLiteral("～"), 382, 64, 12, Grow::Right);
+    //: Between the two times; the pickers leave it 18 pixels.
+    Label2 = MakeLabel(grp_Term, "Label2", tr("～"), 382, 64, 12, Grow::Right);
     FitWidthToText(rb_Jouji, grp_Term->width());
     FitWidthToText(rb_Shitei, dt_Start->x());
     dt_End = MakeTimePicker(grp_Term, "dt_End", QTime(17, 0, 0), 400, 60);
 
-    grp_AutoChange = Place(new QGroupBox(QStringLiteral("切り替え実行設定"), panel_Client),
-                           "grp_AutoChange", 8, 127, 519, 74);
-    Label3 = MakeLabel(grp_AutoChange, "Label3", QStringLiteral("切り替え間隔："), 21, 38, 77,
-                       Grow::Left);
+    grp_AutoChange = Place(new QGroupBox(tr("切り替え実行設定"), panel_Client), "grp_AutoChange", 8,
+                           127, 519, 74);
+    Label3 = MakeLabel(grp_AutoChange, "Label3", tr("切り替え間隔："), 21, 38, 77, Grow::Left);
     spn_Interval = Place(new TSpinEdit(grp_AutoChange), "spn_Interval", 99, 35, 57, 24);
     spn_Interval->SetLimits(0, 0);
     spn_Interval->SetValue(1);
     cmb_IntervalUnit = Place(new QComboBox(grp_AutoChange), "cmb_IntervalUnit", 162, 35, 46, 23);
-    cmb_IntervalUnit->addItems({QStringLiteral("秒"), QStringLiteral("分")});
+    //: Seconds, then minutes: the interval's units, in a list that leaves them 21 pixels.
+    cmb_IntervalUnit->addItems({tr("秒"), tr("分")});
     cmb_IntervalUnit->setCurrentIndex(0);
     cmb_IntervalUnit->setMaxVisibleItems(10);
-    Label4 = MakeLabel(grp_AutoChange, "Label4", QStringLiteral("切り替え対象："), 253, 35, 77,
-                       Grow::Left);
+    Label4 = MakeLabel(grp_AutoChange, "Label4", tr("切り替え対象："), 253, 35, 77, Grow::Left);
     clb_EnableSource = Place(new QListWidget(grp_AutoChange), "clb_EnableSource", 333, 16, 55, 49);
     for (const char* item : {"IN1", "IN2", "IN3"}) {
         auto* entry = new QListWidgetItem(QLatin1String(item), clb_EnableSource);
@@ -156,15 +155,13 @@ void TFormMain::BuildControls() {
     }
     clb_EnableSource->setUniformItemSizes(true);
 
-    btn_Start =
-        Place(new QPushButton(QStringLiteral("開始"), panel_Client), "btn_Start", 8, 219, 100, 40);
-    btn_Stop =
-        Place(new QPushButton(QStringLiteral("停止"), panel_Client), "btn_Stop", 114, 219, 100, 40);
-    txt_RunState = new QLabel(QStringLiteral("自動切り替え停止中"), panel_Client);
+    btn_Start = Place(new QPushButton(tr("開始"), panel_Client), "btn_Start", 8, 219, 100, 40);
+    btn_Stop = Place(new QPushButton(tr("停止"), panel_Client), "btn_Stop", 114, 219, 100, 40);
+    txt_RunState = new QLabel(tr("自動切り替え停止中"), panel_Client);
     txt_RunState->setObjectName(QStringLiteral("txt_RunState"));
     txt_RunState->move(243, 219);
     txt_RunState->adjustSize();
-    txt_TimeMode = new QLabel(QStringLiteral("時間指定モード：時間内実行中"), panel_Client);
+    txt_TimeMode = new QLabel(tr("時間指定モード：時間内実行中"), panel_Client);
     txt_TimeMode->setObjectName(QStringLiteral("txt_TimeMode"));
     txt_TimeMode->move(243, 240);
     txt_TimeMode->adjustSize();
@@ -176,12 +173,10 @@ void TFormMain::BuildControls() {
     white.setColor(QPalette::Window, Qt::white);
     panel_Bottom->setPalette(white);
     panel_Bottom->setAutoFillBackground(true);
-    Label6 =
-        MakeLabel(panel_Bottom, "Label6", QStringLiteral("電源状態："), 13, 11, 60, Grow::Right);
+    Label6 = MakeLabel(panel_Bottom, "Label6", tr("電源状態："), 13, 11, 60, Grow::Right);
     btn_PowerState = Place(new TToggleButton(QStringLiteral("OFF"), 1, 1, panel_Bottom),
                            "btn_PowerState", 13, 32, 75, 55);
-    Label5 =
-        MakeLabel(panel_Bottom, "Label5", QStringLiteral("選択状態："), 13, 107, 60, Grow::Right);
+    Label5 = MakeLabel(panel_Bottom, "Label5", tr("選択状態："), 13, 107, 60, Grow::Right);
     btn_Source_01 = Place(new TToggleButton(QStringLiteral("IN 1"), 2, 1, panel_Bottom),
                           "btn_Source_01", 13, 128, 75, 55);
     btn_Source_02 = Place(new TToggleButton(QStringLiteral("IN 2"), 2, 2, panel_Bottom),

@@ -5,6 +5,8 @@
 #include "device/PortMap.h"
 #include "device/SerialPorts.h"
 
+#include <QCoreApplication>
+
 void TFormMain::cmb_ComPortNumDropDown() {
     LoadComPortList();
 }
@@ -29,6 +31,7 @@ int TFormMain::GetSelectedComPortNum() {
     bool ok = false;
     const int number = text.toInt(&ok, 10);
     if (!ok)
-        throw EConvertError(QStringLiteral("'%1' は整数ではありません").arg(text));
+        throw EConvertError(
+            QCoreApplication::translate("EConvertError", "'%1' は整数ではありません").arg(text));
     return number;
 }

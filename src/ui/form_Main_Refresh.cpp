@@ -70,22 +70,22 @@ void TFormMain::UpdateAutoChangeGroupView(bool running) {
 
 void TFormMain::UpdateRunStateView(bool running) {
     if (running) {
-        SetText(txt_RunState, QStringLiteral("自動切り替え実行中"));
+        SetText(txt_RunState, tr("自動切り替え実行中"));
         SetBold(txt_RunState, true);
         SetTextColor(txt_RunState, QPalette::Link);
         switch (f_Mode_AutoSelectSource) {
         case mdSetTime:
-            SetText(txt_TimeMode, IsInSetTime() ? QStringLiteral("モード：時間指定（時間内実行中）")
-                                                : QStringLiteral("モード：時間指定（時間外）"));
+            SetText(txt_TimeMode, IsInSetTime() ? tr("モード：時間指定（時間内実行中）")
+                                                : tr("モード：時間指定（時間外）"));
             break;
         case mdEveryTime:
-            SetText(txt_TimeMode, QStringLiteral("モード：常時切り替え"));
+            SetText(txt_TimeMode, tr("モード：常時切り替え"));
             break;
         case mdNone:
             break;
         }
     } else {
-        SetText(txt_RunState, QStringLiteral("自動切り替え停止中"));
+        SetText(txt_RunState, tr("自動切り替え停止中"));
         SetBold(txt_RunState, false);
         SetTextColor(txt_RunState, QPalette::WindowText);
         SetText(txt_TimeMode, QStringLiteral("------------------"));

@@ -3,6 +3,7 @@
 // place, and the controller's fields right after start-up.
 
 #include "ControlSupport.h"
+#include "app/Translations.h"
 #include "log/cls_Log.h"
 
 #include <QAction>
@@ -11,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QRegularExpression>
 #include <QSet>
 #include <QStyle>
 #include <QStyleOption>
@@ -222,6 +224,20 @@ QStringList CutTexts(TFormMain* form) {
     return cuts;
 }
 
+const QRegularExpression kJapanese(QStringLiteral("[\u3000-\u30ff\u4e00-\u9fff\uff00-\uffef]"));
+
+// Every text the window, its tray entry and its menus show now, and every box's so far.
+QStringList ShownTexts(TFormMain* form) {
+    QStringList texts{form->windowTitle()};
+    for (QObject* o : form->findChildren<QObject*>()) {
+        for (const char* property : {"text", "title", "toolTip"})
+            texts.append(o->property(property).toString());
+        if (auto* box = qobject_cast<QComboBox*>(o))
+            texts += Items(box);
+    }
+    return texts + BoxLines();
+}
+
 } // namespace
 
 class TestLayout : public QObject {
@@ -233,6 +249,7 @@ private slots:
     void windowFrame();
     void controlsByNameKindParentAndPlace();
     void textsItemsAndInitialValues();
+    void everyTextIsWhole_data();
     void everyTextIsWhole();
     void intervalFieldHasNoLimitsUntilTheFirstShow();
     void toggleButtonsGroupsAndTags();
@@ -254,6 +271,7 @@ void TestLayout::init() {
 
 void TestLayout::cleanup() {
     m_rig.reset();
+    Translations::Install(QString());
 }
 
 void TestLayout::windowFrame() {
@@ -400,8 +418,29 @@ void TestLayout::textsItemsAndInitialValues() {
     QCOMPARE(form->btn_Source_03->text(), QStringLiteral("IN 3"));
 }
 
+void TestLayout::everyTextIsWhole_data() {
+    // The locale's languages and the window's (none: today's window, and Qt's texts English).
+    QTest::addColumn<QStringList>("uiLanguages");
+    QTest::addColumn<QString>("language");
+    QTest::newRow("C") << QLocale::c().uiLanguages() << QString();
+    QTest::newRow("ja_JP") << QLocale(QStringLiteral("ja_JP")).uiLanguages() << "ja";
+    QTest::newRow("en_US") << QLocale(QStringLiteral("en_US")).uiLanguages() << "en";
+    QTest::newRow("de_DE") << QLocale(QStringLiteral("de_DE")).uiLanguages() << "en";
+    QTest::newRow("de, then ja") << QStringList{"de-DE", "de", "ja"} << "ja";
+}
+
 void TestLayout::everyTextIsWhole() {
+    QFETCH(QStringList, uiLanguages);
+    QFETCH(QString, language);
+    const QImage today = m_rig->Form()->grab().toImage(); // built before any translation
+    m_rig.reset();
+    QCOMPARE(Translations::Choose(uiLanguages), language);
+    Translations::Install(language);
+    init();
     TFormMain* form = m_rig->Form();
+    QCOMPARE(form->grab().toImage() == today, language != "en");
+    QCOMPARE(QLineEdit::tr("&Undo").contains(kJapanese), language == "ja"); // Qt's own texts
+    QStringList texts = ShownTexts(form);
     // Run a second time by ctest with the desktop's scale at 1.5.
     QVERIFY2(CutTexts(form).isEmpty(), qPrintable(CutTexts(form).join(QLatin1Char('\n'))));
     // Shown, with the texts the refresh gives the controls while the port is closed.
@@ -409,6 +448,24 @@ void TestLayout::everyTextIsWhole() {
     QVERIFY(QTest::qWaitForWindowExposed(form));
     QVERIFY(Refreshed(form));
     QVERIFY2(CutTexts(form).isEmpty(), qPrintable(CutTexts(form).join(QLatin1Char('\n'))));
+    // Every box, then every state the refresh words differently.
+    form->cmb_ComPortNum->setCurrentIndex(5); // COM5: nothing there
+    QTest::mouseClick(form->btn_ComPortState, Qt::LeftButton);
+    QVERIFY(Refreshed(form) && OpenAndSettle(*m_rig));
+    QTest::mouseClick(form->btn_Start, Qt::LeftButton);
+    m_rig->Switcher().InjectRaw("\x1bpwrX\r");
+    QTRY_COMPARE(ShownBoxes().size(), 3);
+    const QTime now = QTime::currentTime();
+    for (int hours : {0, -1, 1}) { // all the time; inside a window; outside it
+        SetWindow(form, {1, 3}, now.addSecs(hours * 3600), now.addSecs(hours * 3600 + 7200));
+        form->rb_Jouji->setChecked(hours == 0);
+        QTest::mouseClick(form->btn_Start, Qt::LeftButton);
+        QVERIFY(Refreshed(form));
+        texts += ShownTexts(form);
+        QVERIFY2(CutTexts(form).isEmpty(), qPrintable(CutTexts(form).join(QLatin1Char('\n'))));
+        QTest::mouseClick(form->btn_Stop, Qt::LeftButton);
+    }
+    QVERIFY2(texts.filter(kJapanese).isEmpty() == (language == "en"), qPrintable(texts.join(u'|')));
 }
 
 void TestLayout::intervalFieldHasNoLimitsUntilTheFirstShow() {

@@ -1,7 +1,9 @@
 // Renders the real main window for the README: a virtual switcher as COM1, the port opened
-// with the port button, IN1 and IN3 ticked and rotation started, then a grab of the window.
+// with the port button, IN1 and IN3 ticked and rotation started, then a grab of the window,
+// in the language given (a translation's name, or ja) or as its texts are written.
 #include "AppRig.h"
 #include "app/Application.h"
+#include "app/Translations.h"
 #include "common/ErrorBox.h"
 #include "device/cls_Model.h"
 #include "device/dm_IF_ComPort.h"
@@ -16,11 +18,12 @@
 #include <cstdio>
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: incycler-screenshot OUTPUT.png\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: incycler-screenshot OUTPUT.png [LANGUAGE]\n");
         return 2;
     }
     TInCyclerApplication app(argc, argv);
+    Translations::Install(argc == 3 ? QString::fromLocal8Bit(argv[2]) : QString());
     ErrorBox::SetRecorder([](const ErrorBox::Shown& box) {
         std::fprintf(stderr, "%s: %s\n", qPrintable(box.caption), qPrintable(box.text));
     });
