@@ -17,10 +17,6 @@ using namespace ControlProtocol;
 
 namespace {
 
-bool SameRequest(const TRequest& a, const TRequest& b) {
-    return a.command == b.command && a.model == b.model && a.input == b.input && a.on == b.on;
-}
-
 void CheckLine(const QByteArray& line) {
     const TParsed parsed = ParseRequest(line);
     if (!parsed.ok) {
@@ -29,19 +25,24 @@ void CheckLine(const QByteArray& line) {
     }
     FUZZ_CHECK(line.size() <= MaxRequestBytes);
     const TRequest& request = parsed.request;
-    if (request.command != TCommand::Status) {
-        FUZZ_CHECK(request.model == QLatin1String("rsx24p") ||
-                   request.model == QLatin1String("rsx24q"));
-        FUZZ_CHECK(request.input >= 0 && request.input <= 9);
-    }
+    FUZZ_CHECK(request.model.isEmpty() || request.model == QLatin1String("rsx24p") ||
+               request.model == QLatin1String("rsx24q"));
+    FUZZ_CHECK(request.input >= 0 && request.input <= 9);
+    // A rotation as --rotate could start it: two or three inputs, an interval in its limits,
+    // a window that is not empty.
+    const TRotateParams& rotation = request.rotation;
+    if (request.hasInputs)
+        FUZZ_CHECK(rotation.Inputs.size() >= 2 && rotation.Inputs.size() <= 3);
+    if (request.hasEvery)
+        FUZZ_CHECK(rotation.IntervalValue >= (rotation.IntervalUnitIndex == 1 ? 1 : 5) &&
+                   rotation.IntervalValue <= 120);
+    if (request.hasBetween && rotation.TimeWindow)
+        FUZZ_CHECK(rotation.StartTime.isValid() && rotation.StartTime != rotation.EndTime);
     const QByteArray again = RequestLine(request);
     FUZZ_CHECK(again.endsWith('\n') && again.count('\n') == 1);
     const TParsed reparsed = ParseRequest(again.chopped(1));
     FUZZ_CHECK(reparsed.ok);
-    if (request.command == TCommand::Status)
-        FUZZ_CHECK(reparsed.request.command == TCommand::Status);
-    else
-        FUZZ_CHECK(SameRequest(reparsed.request, request));
+    FUZZ_CHECK(reparsed.request == request);
 }
 
 QJsonObject OneLineObject(const QByteArray& reply) {
@@ -68,12 +69,15 @@ void CheckReplies(const QByteArray& bytes) {
     state.intervalMs = 7200000;
     state.start = QTime(22, 0);
     state.end = QTime(6, 0);
+    state.windowOpen = bytes.size() % 4 == 1;
     const QJsonObject reply = OneLineObject(StateReply(state));
     const QJsonObject back = reply.value(QLatin1String("state")).toObject();
     FUZZ_CHECK(back.value(QLatin1String("device")).toString() == state.device);
     FUZZ_CHECK(back.value(QLatin1String("port")).toString() == state.port);
     FUZZ_CHECK(back.value(QLatin1String("input")).toInt() == state.input);
     FUZZ_CHECK(back.contains(QLatin1String("window")) == state.timeWindow);
+    const QJsonObject event = OneLineObject(StateEvent(state));
+    FUZZ_CHECK(event.value(QLatin1String("state")).toObject() == back);
 
     const QJsonObject error = OneLineObject(ErrorReply(QStringLiteral("not-sent"), text));
     FUZZ_CHECK(error.value(QLatin1String("message")).toString() == text);

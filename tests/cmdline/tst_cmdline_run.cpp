@@ -665,7 +665,7 @@ void TestCmdLineRun::HelpAndVersion() {
 }
 
 void TestCmdLineRun::RotateWithoutADisplay_data() {
-    QTest::addColumn<QStringList>("options"); // after --rotate
+    QTest::addColumn<QStringList>("options"); // after --rotate, unless they hold --serve
     QTest::addColumn<bool>("portLater");      // the switcher appears after the program
     QTest::addColumn<QByteArray>("refusal");  // in the one line of a refusal; empty: it rotates
 
@@ -690,6 +690,14 @@ void TestCmdLineRun::RotateWithoutADisplay_data() {
         << false << QByteArray("--inputs: '2,2'");
     QTest::newRow("malformed time")
         << good + QStringList{"5s", "--between", "8:00-17"} << false << QByteArray("--between");
+    const QStringList serve{"--serve", "--port", "com03", "--model", "rsx24p"};
+    QTest::newRow("serve with an interval")
+        << serve + QStringList{"--every", "5s"} << false
+        << QByteArray("--serve takes --port, --model and --hidden, not --every");
+    QTest::newRow("serve and rotate")
+        << QStringList{"--rotate"} + serve << false << QByteArray("are two forms");
+    QTest::newRow("serve without a model")
+        << serve.mid(0, 3) << false << QByteArray("--serve needs --model");
 }
 
 void TestCmdLineRun::RotateWithoutADisplay() {
@@ -725,7 +733,8 @@ void TestCmdLineRun::RotateWithoutADisplay() {
     };
 
     RunResult run;
-    QVERIFY(Run(QStringList{"--rotate"} + options, &run, run_options));
+    const bool serve = options.contains(QStringLiteral("--serve"));
+    QVERIFY(Run(serve ? options : QStringList{"--rotate"} + options, &run, run_options));
     QCOMPARE(run.exitStatus, QProcess::NormalExit);
     const QList<QByteArray> own = OwnLines(run.standardError);
     if (!refusal.isEmpty()) {

@@ -4,6 +4,7 @@
 #include "ControlSupport.h"
 #include "OneShotProgram.h"
 #include "control/ControlSocket.h"
+#include "control/ControlTexts.h"
 #include "device/SerialDevice.h"
 
 #include <QJsonDocument>
@@ -15,6 +16,7 @@
 #include <grp.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -75,6 +77,7 @@ private slots:
     void StrangerIsRefused();
     void OnlyTheHolderIsBelieved_data();
     void OnlyTheHolderIsBelieved();
+    void WatchFollowsTheState();
 
 private:
     std::unique_ptr<AppRig> m_rig;
@@ -90,7 +93,9 @@ void TestServed::cleanup() {
 }
 
 void TestServed::ServedByTheOwner_data() {
-    QTest::addColumn<bool>("rotateOwner"); // a --rotate run of the program; else the window
+    // The window in this process, or the program's --rotate or --serve run.
+    QTest::addColumn<QString>("owner");
+    // The program's, or with "socat" first a request line sent to the socket by socat.
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QByteArrayList>("frames"); // what reaches the switcher: command and poll
@@ -98,27 +103,50 @@ void TestServed::ServedByTheOwner_data() {
     // A file left at the socket's path (a killed owner's, as another operator) is replaced.
     QTest::addColumn<bool>("leftover");
 
-    QTest::newRow("window, input") << false << QStringList{"/com03", "/rsx24p", "/in3"} << 0
+    QTest::newRow("window, input") << "window" << QStringList{"/com03", "/rsx24p", "/in3"} << 0
                                    << QByteArrayList{"SRC3", "GET"} << QByteArray() << false;
-    QTest::newRow("window, power off") << false << QStringList{"/com03", "/rsx24p", "/pwr0"} << 0
+    QTest::newRow("window, power off") << "window" << QStringList{"/com03", "/rsx24p", "/pwr0"} << 0
                                        << QByteArrayList{"PWR0", "PWR?"} << QByteArray() << false;
-    QTest::newRow("rotation, input") << true << QStringList{"/com03", "/rsx24p", "/in2"} << 0
+    QTest::newRow("rotation, input") << "rotate" << QStringList{"/com03", "/rsx24p", "/in2"} << 0
                                      << QByteArrayList{"SRC2", "GET"} << QByteArray() << false;
-    QTest::newRow("model mismatch") << false << QStringList{"/com03", "/rsx24q", "/in3"} << 1
+    QTest::newRow("model mismatch") << "window" << QStringList{"/com03", "/rsx24q", "/in3"} << 1
                                     << QByteArrayList{} << QByteArray("drives an RSX-24P") << false;
     QTest::newRow("window, status")
-        << false << QStringList{"--status", "COM3"} << 0 << QByteArrayList{}
+        << "window" << QStringList{"--status", "COM3"} << 0 << QByteArrayList{}
         << QByteArray("\"rotation\":\"stopped\"") << false;
     QTest::newRow("rotation, status")
-        << true << QStringList{"--status=/com03"} << 0 << QByteArrayList{}
+        << "rotate" << QStringList{"--status=/com03"} << 0 << QByteArrayList{}
         << QByteArray("\"inputs\":[1,3],\"interval_ms\":7200000,\"mode\":\"all-day\"") << false;
     QTest::newRow("window, input, over a leftover")
-        << false << QStringList{"/com03", "/rsx24p", "/in3"} << 0 << QByteArrayList{"SRC3", "GET"}
-        << QByteArray() << true;
+        << "window" << QStringList{"/com03", "/rsx24p", "/in3"} << 0
+        << QByteArrayList{"SRC3", "GET"} << QByteArray() << true;
+    // The socket's own requests, as a script sends them.
+    const QString socat = QStringLiteral("socat");
+    QTest::newRow("window, select without a model")
+        << "window" << QStringList{socat, R"({"command":"select","input":3})"} << 0
+        << QByteArrayList{"SRC3", "GET"} << QByteArray(R"({"ok":true})") << false;
+    QTest::newRow("serve, status")
+        << "serve" << QStringList{"--status", "com03"} << 0 << QByteArrayList{}
+        << QByteArray("\"rotation\":\"stopped\"") << false;
+    // As 開始 after the settings were made: the switcher on, the first input, its poll.
+    QTest::newRow("serve, rotation")
+        << "serve"
+        << QStringList{socat,
+                       R"({"command":"rotation","running":true,"inputs":[1,3],"every":"2min"})"}
+        << 0 << QByteArrayList{"PWR1", "SRC1", "GET", "PWR?"} << QByteArray(R"({"ok":true})")
+        << false;
+    QTest::newRow("serve, rotation of one input")
+        << "serve" << QStringList{socat, R"({"command":"rotation","running":true,"inputs":[2]})"}
+        << 0 << QByteArrayList{}
+        << QByteArray("--inputs: '2' is not allowed; give two or three different inputs") << false;
+    // Nothing ticked in the window: refused as its box would, and no box on the owner's desk.
+    QTest::newRow("window, rotation of the controls' inputs")
+        << "window" << QStringList{socat, R"({"command":"rotation","running":true})"} << 0
+        << QByteArrayList{} << ControlTexts::TooFewInputs().toUtf8() << false;
 }
 
 void TestServed::ServedByTheOwner() {
-    QFETCH(bool, rotateOwner);
+    QFETCH(QString, owner);
     QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
     QFETCH(QByteArrayList, frames);
@@ -135,23 +163,30 @@ void TestServed::ServedByTheOwner() {
             QCOMPARE(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
     }
     TOneShotProgram ownerCopy(QStringLiteral(INCYCLER_BINARY));
-    QProcess owner;
+    QProcess ownerRun;
     const auto stopOwner = qScopeGuard([&] {
-        owner.kill();
-        owner.waitForFinished();
+        ownerRun.kill();
+        ownerRun.waitForFinished();
     });
     qint64 ownerPid = QCoreApplication::applicationPid();
-    if (rotateOwner) {
+    const bool rotateOwner = owner == QLatin1String("rotate");
+    if (owner != QLatin1String("window")) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("INCYCLER_PORT_DIR"), m_rig->PortDir());
-        owner.setProcessEnvironment(env);
-        owner.start(ownerCopy.Path(), {"--rotate", "--port", "com03", "--model", "rsx24p",
-                                       "--inputs", "1,3", "--every", "120min"});
-        QVERIFY(owner.waitForStarted());
-        ownerPid = owner.processId();
-        // Started and settled: the input's poll and the power's, 650 ms after the power-on.
+        ownerRun.setProcessEnvironment(env);
+        ownerRun.start(ownerCopy.Path(),
+                       QStringList{rotateOwner ? "--rotate" : "--serve", "--port", "com03",
+                                   "--model", "rsx24p"} +
+                           (rotateOwner ? QStringList{"--inputs", "1,3", "--every", "120min"}
+                                        : QStringList{}));
+        QVERIFY(ownerRun.waitForStarted());
+        ownerPid = ownerRun.processId();
+        // Started and settled: the input's poll and the power's (650 ms after the power-on).
         QVERIFY(QTest::qWaitFor(
-            [&] { return FramesWith(sw, "GET").size() == 1 && FramesWith(sw, "PWR?").size() == 2; },
+            [&] {
+                return FramesWith(sw, "GET").size() == 1 &&
+                       FramesWith(sw, "PWR?").size() == (rotateOwner ? 2 : 1);
+            },
             60000));
     } else {
         QVERIFY(OpenAndSettle(*m_rig));
@@ -160,6 +195,20 @@ void TestServed::ServedByTheOwner() {
 
     TOneShotProgram::Options options;
     options.portDir = m_rig->PortDir();
+    const bool socket = arguments.first() == QLatin1String("socat");
+    if (socket) {
+        options.program = QStandardPaths::findExecutable(QStringLiteral("socat"));
+        if (options.program.isEmpty())
+            QSKIP("needs socat");
+        QString problem;
+        const QByteArray request = arguments.last().toUtf8() + '\n';
+        arguments = {"-t", "5", "-",
+                     "UNIX-CONNECT:" + ControlSocket::PathFor(sw.SlavePath(), false, &problem)};
+        options.during = [request](QProcess& process) {
+            process.write(request);
+            process.closeWriteChannel();
+        };
+    }
     TOneShotProgram::Result run;
     QVERIFY(m_program.Run(arguments, options, &run));
     QCOMPARE(run.exitCode, exitCode);
@@ -168,14 +217,15 @@ void TestServed::ServedByTheOwner() {
     // The command on the owner's line, and the poll that lets the owner follow the device.
     QVERIFY(QTest::qWaitFor([&] { return sw.Frames().size() >= frames.size(); }, 5000));
     QCOMPARE(sw.Frames(), frames);
-    if (!rotateOwner && frames.value(0) == "SRC3")
+    if (owner == QLatin1String("window") && frames.value(0) == "SRC3")
         QTRY_COMPARE(m_rig->Form()->Model()->SelectedSourceNum(), 3);
+    QCOMPARE(ShownBoxes().size(), 0);
     if (arguments.first().startsWith(QLatin1String("--status"))) {
         const QJsonObject state = QJsonDocument::fromJson(run.standardOutput).object();
         QCOMPARE(state.value("pid").toInteger(), ownerPid);
         QCOMPARE(state.value("port").toString(), QStringLiteral("COM3"));
         QCOMPARE(state.value("device").toString(), sw.SlavePath());
-    } else {
+    } else if (!socket) {
         // The run's own record, as if it had sent the command itself.
         const QStringList record =
             QString::fromUtf8(ReadWholeFile(m_program.LogPath())).trimmed().split(QLatin1Char(','));
@@ -264,10 +314,15 @@ void TestServed::OnlyTheHolderIsBelieved_data() {
         << -1
         << QByteArray(R"({"ok":false,"error":"not-sent","message":"\u001b[2J\u009b1m\u202eevil"})"
                       "\n")
-        << oneShot << 1 << QByteArray("\xef\xbf\xbd[2J\xef\xbf\xbd" "1m\xef\xbf\xbd" "evil")
+        << oneShot << 1
+        << QByteArray("\xef\xbf\xbd[2J\xef\xbf\xbd"
+                      "1m\xef\xbf\xbd"
+                      "evil")
         << QByteArray("\x1b");
-    QTest::newRow("control characters in the state")
-        << -1 << state << status << 0 << QByteArray("\xef\xbf\xbd" "2J") << QByteArray("\xc2\x9b");
+    QTest::newRow("control characters in the state") << -1 << state << status << 0
+                                                     << QByteArray("\xef\xbf\xbd"
+                                                                   "2J")
+                                                     << QByteArray("\xc2\x9b");
 }
 
 void TestServed::OnlyTheHolderIsBelieved() {
@@ -298,6 +353,62 @@ void TestServed::OnlyTheHolderIsBelieved() {
     QVERIFY2(!QString::fromUtf8(ReadWholeFile(m_program.LogPath())).contains(saysNot),
              "the foreign answer was taken for the owner's");
     QFile::remove(m_program.LogPath());
+}
+
+// A --serve owner: its watch gets the state at once and the device's report of a one-shot's
+// input; it ends when the line goes away, and the owner takes the line up again when it is back.
+void TestServed::WatchFollowsTheState() {
+    VirtualSwitcher& sw = m_rig->Switcher();
+    TOneShotProgram ownerCopy(QStringLiteral(INCYCLER_BINARY));
+    QProcess owner;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("INCYCLER_PORT_DIR"), m_rig->PortDir());
+    owner.setProcessEnvironment(env);
+    owner.start(ownerCopy.Path(), {"--serve", "--port", "com03", "--model", "rsx24p"});
+    const auto stopOwner = qScopeGuard([&] {
+        owner.kill();
+        owner.waitForFinished();
+    });
+    QVERIFY(QTest::qWaitFor([&] { return FramesWith(sw, "GET").size() == 1; }, 60000));
+
+    QString problem;
+    sockaddr_un address;
+    QVERIFY(ControlSocket::AddressFor(ControlSocket::PathFor(sw.SlavePath(), false, &problem),
+                                      &address));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    const auto closeFd = qScopeGuard([fd] { ::close(fd); });
+    QCOMPARE(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const QByteArray watch = "{\"command\":\"watch\"}\n";
+    QCOMPARE(::send(fd, watch.constData(), size_t(watch.size()), MSG_NOSIGNAL), watch.size());
+    QByteArray received;
+    bool ended = false;
+    const auto read = [&] {
+        char buffer[4096];
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n > 0)
+            received.append(buffer, n);
+        ended = ended || n == 0;
+        return true;
+    };
+    QTRY_VERIFY(read() && received.count('\n') >= 1);
+    QVERIFY2(received.startsWith("{\"event\":\"state\",\"state\":{"), received.constData());
+
+    TOneShotProgram::Options options;
+    options.portDir = m_rig->PortDir();
+    TOneShotProgram::Result run;
+    QVERIFY(m_program.Run({"/com03", "/rsx24p", "/in2"}, options, &run));
+    QCOMPARE(run.exitCode, 0);
+    QTRY_VERIFY2(read() && received.contains("\"input\":2,"), received.constData());
+    sw.Stop();
+    QTRY_VERIFY(read() && ended);
+    sw.ClearFrames();
+    QVERIFY(sw.Start());
+    // Asked as Open asks, once it is found again (tried every 5 s).
+    QTRY_VERIFY_WITH_TIMEOUT(FramesWith(sw, "GET").size() == 1, 30000);
+    QCOMPARE(sw.Frames().first(), QByteArray("PWR?"));
+    QVERIFY(m_program.Run({"--status", "com03"}, options, &run));
+    QVERIFY2(run.exitCode == 0 && run.standardOutput.contains(sw.SlavePath().toUtf8()),
+             run.standardError.constData());
 }
 
 INCYCLER_APP_TEST_MAIN(TestServed)
