@@ -201,9 +201,10 @@ TAnswer Ask(int comPortNum, const QByteArray& requestLine) {
                                          "within %2 s; it is busy, try again")
                               .arg(where)
                               .arg(kConnectTimeoutMs / 1000));
-        // The socket admits its owner, root and the directory's group alone.
+        // The socket admits its owner, root and the directory's group alone: nothing was
+        // handed over, and a one-shot's own failure (the port's permissions) stands.
         if (error == EACCES)
-            return Answer(TKind::Refused,
+            return Answer(TKind::NoOwner,
                           QStringLiteral("%1: %2 admits only its owner's user, root and the group "
                                          "%3 (%4)")
                               .arg(where, path, SocketGroup(path), SystemText(error)));
