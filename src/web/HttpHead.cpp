@@ -68,7 +68,8 @@ TParse Parse(const QByteArray& bytes) {
     TParse parse;
     THead& head = parse.head;
     head.headBytes = emptyLineEnd;
-    QList<QByteArray> lines = bytes.left(end).split('\n');
+    // Up to the line end before the empty line.
+    QList<QByteArray> lines = bytes.left(end - 1).split('\n');
     for (QByteArray& line : lines)
         if (line.endsWith('\r'))
             line.chop(1);

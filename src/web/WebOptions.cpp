@@ -103,7 +103,7 @@ bool ParseListen(const QString& text, QHostAddress* address, quint16* port) {
     }
     bool ok = false;
     const uint number = portText.toUInt(&ok);
-    if (!ok || number == 0 || number > 65535 || portText.startsWith(QLatin1Char('+')))
+    if (!ok || number > 65535 || portText.startsWith(QLatin1Char('+')))
         return false;
     QHostAddress parsed;
     if (!parsed.setAddress(host) || !parsed.scopeId().isEmpty())

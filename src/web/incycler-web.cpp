@@ -101,14 +101,15 @@ int main(int argc, char** argv) {
         return kRefused;
 #endif
     }
-    const QString where =
-        options.address.protocol() == QAbstractSocket::IPv6Protocol
-            ? QStringLiteral("[%1]:%2").arg(options.address.toString()).arg(options.port)
-            : QStringLiteral("%1:%2").arg(options.address.toString()).arg(options.port);
+    const auto where = [&](quint16 port) {
+        return options.address.protocol() == QAbstractSocket::IPv6Protocol
+                   ? QStringLiteral("[%1]:%2").arg(options.address.toString()).arg(port)
+                   : QStringLiteral("%1:%2").arg(options.address.toString()).arg(port);
+    };
     if (!gate->listen(options.address, options.port)) {
         SayOnStandardError(QStringLiteral("cannot listen on %1: %2; give another --listen, or end "
                                           "what listens there")
-                               .arg(where, gate->errorString()));
+                               .arg(where(options.port), gate->errorString()));
         return kCannotServe;
     }
     service.bind(gate);
@@ -116,7 +117,8 @@ int main(int argc, char** argv) {
     TExitSignals exitSignals;
     QObject::connect(&exitSignals, &TExitSignals::ExitRequested, &app,
                      [](int) { QCoreApplication::quit(); });
-    SayOnStandardError(QStringLiteral("listening on %1://%2").arg(tls ? "https" : "http", where));
+    SayOnStandardError(QStringLiteral("listening on %1://%2")
+                           .arg(tls ? "https" : "http", where(gate->serverPort())));
     const int status = app.exec();
     SayOnStandardError(QStringLiteral("ended"));
     return status;
