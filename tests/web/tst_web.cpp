@@ -129,7 +129,7 @@ void TestWeb::Requests_data() {
         "-H", "Sec-WebSocket-Version: 13", "-H", "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ=="};
 
     QTest::newRow("ports") << QStringList{"-H", bearer, "/api/ports"} << false << 200
-                           << QByteArray("\"model\":\"rsx24p\",\"port\":\"COM3\"") << none;
+                           << QByteArray("\"model\":\"rsx24p\",\"pid\":") << none;
     QTest::newRow("state, com03") << QStringList{"-H", bearer, "/api/ports/com03"} << false << 200
                                   << QByteArray("\"port\":\"COM3\"") << none;
     QTest::newRow("no owner") << QStringList{"-H", bearer, "/api/ports/COM7"} << false << 404
