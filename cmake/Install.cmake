@@ -2,16 +2,20 @@
 #
 #   /opt/incycler/InCycler                 the program, in a directory of its own; the operation
 #   /opt/incycler/incycler-sim             log InCycler.log is kept beside it
+#   /opt/incycler/incycler-web             the network service
 #   /usr/bin/InCycler -> /opt/incycler/InCycler
 #   /usr/bin/incycler-sim -> /opt/incycler/incycler-sim
+#   /usr/bin/incycler-web -> /opt/incycler/incycler-web
 #   /usr/share/applications/incycler.desktop
 #   /usr/share/icons/hicolor/scalable/apps/incycler.svg
 #   /usr/share/icons/hicolor/<n>x<n>/apps/incycler.png   n = 16 ... 256, rendered from the SVG
 #   /usr/share/metainfo/<AppStream id>.metainfo.xml      for software centres
-#   /usr/share/man/man1/InCycler.1.gz, incycler-sim.1.gz
-#   /usr/share/doc/incycler/examples/incycler-autostart.desktop, rotate-lobby.conf
+#   /usr/share/man/man1/InCycler.1.gz, incycler-sim.1.gz, incycler-web.1.gz
+#   /usr/share/doc/incycler/examples/incycler-autostart.desktop, rotate-lobby.conf, web.conf
 #   /usr/share/doc/incycler/CONTROL.md                   the owner's socket and its protocol
+#   /usr/share/doc/incycler/WEB-API.md                   the network service's API
 #   /usr/lib/systemd/system/incycler-rotate@.service     the rotation as a service, not enabled
+#   /usr/lib/systemd/system/incycler-web.service         the network service, not enabled
 #   /usr/lib/tmpfiles.d/incycler.conf                    /run/incycler, the owners' sockets
 #
 # Every destination is absolute, so the install prefix does not move them; stage an install with
@@ -43,7 +47,7 @@ function(incycler_install_link target link)
     ")
 endfunction()
 
-foreach(_program InCycler incycler-sim)
+foreach(_program InCycler incycler-sim incycler-web)
     if(TARGET ${_program})
         install(TARGETS ${_program} RUNTIME DESTINATION "${INCYCLER_INSTALL_DIR}")
         incycler_install_link("${INCYCLER_INSTALL_DIR}/${_program}"
@@ -94,9 +98,12 @@ install(FILES "${PROJECT_BINARY_DIR}/${INCYCLER_APPSTREAM_ID}.metainfo.xml"
 
 install(FILES "${PROJECT_SOURCE_DIR}/data/incycler-autostart.desktop"
               "${PROJECT_SOURCE_DIR}/data/rotate-lobby.conf"
+              "${PROJECT_SOURCE_DIR}/data/web.conf"
         DESTINATION "${_incycler_share}/doc/incycler/examples")
-install(FILES "${PROJECT_SOURCE_DIR}/docs/CONTROL.md" DESTINATION "${_incycler_share}/doc/incycler")
+install(FILES "${PROJECT_SOURCE_DIR}/docs/CONTROL.md" "${PROJECT_SOURCE_DIR}/docs/WEB-API.md"
+        DESTINATION "${_incycler_share}/doc/incycler")
 install(FILES "${PROJECT_SOURCE_DIR}/data/incycler-rotate@.service"
+              "${PROJECT_SOURCE_DIR}/data/incycler-web.service"
         DESTINATION "${INCYCLER_SYSTEM_PREFIX}/lib/systemd/system")
 install(FILES "${PROJECT_SOURCE_DIR}/data/incycler.tmpfiles"
         DESTINATION "${INCYCLER_SYSTEM_PREFIX}/lib/tmpfiles.d" RENAME incycler.conf)
@@ -104,7 +111,7 @@ install(FILES "${PROJECT_SOURCE_DIR}/data/incycler.tmpfiles"
 # Manual pages, compressed as Debian expects when gzip is at hand.
 find_program(INCYCLER_GZIP gzip)
 set(_incycler_man_files)
-foreach(_page InCycler.1 incycler-sim.1)
+foreach(_page InCycler.1 incycler-sim.1 incycler-web.1)
     set(_src "${PROJECT_SOURCE_DIR}/docs/man/${_page}")
     if(INCYCLER_GZIP)
         set(_out "${PROJECT_BINARY_DIR}/man/${_page}.gz")

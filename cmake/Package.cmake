@@ -36,6 +36,12 @@ without a window, for use from cron or systemd timers. Started with
 --rotate it begins the rotation by itself, with or without a desktop;
 the template unit incycler-rotate@.service runs it as a service.
 
+incycler-web serves the InCyclers of the machine over HTTP and WebSocket
+(JSON, a token, HTTPS with a certificate) to control systems, Home
+Assistant, Companion or Node-RED, with the switcher's state pushed live.
+It opens no serial port: it speaks to the InCycler that holds each port.
+The unit incycler-web.service runs it, sandboxed, as a service.
+
 The package also holds incycler-sim, a virtual switcher on a
 pseudo-terminal for trying the program without the hardware.")
 
@@ -55,7 +61,8 @@ if(INCYCLER_DPKG_SHLIBDEPS)
 else()
     message(STATUS "dpkg-shlibdeps (dpkg-dev) not found: the package lists the Qt libraries by hand")
     list(PREPEND _incycler_depends "libqt6core6 (>= 6.4)" "libqt6gui6 (>= 6.4)"
-         "libqt6widgets6 (>= 6.4)" "libqt6serialport6 (>= 6.4)")
+         "libqt6widgets6 (>= 6.4)" "libqt6serialport6 (>= 6.4)" "libqt6network6 (>= 6.4)"
+         "libqt6httpserver6 (>= 6.4)" "libqt6websockets6 (>= 6.4)")
 endif()
 list(JOIN _incycler_depends ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
 if(_incycler_recommends)

@@ -31,8 +31,6 @@ namespace {
 constexpr int kConnectTimeoutMs = 2000;
 // How long to wait before asking again while the owner's backlog is full.
 constexpr unsigned long kBacklogRetryMs = 20;
-// A reply is a line of a few hundred bytes; far more is no reply.
-constexpr qsizetype kMaxReplyBytes = 65536;
 
 OwnerClient::TAnswer Answer(OwnerClient::TKind kind, const QString& message) {
     OwnerClient::TAnswer answer;
@@ -56,24 +54,11 @@ bool Wait(int fd, short events, const QDeadlineTimer& deadline) {
 // A connection to the socket at path, or -1 with *error set. A full backlog is tried again
 // until the connect deadline (ETIMEDOUT then).
 int Connect(const QString& path, int* error) {
-    sockaddr_un address;
-    if (!ControlSocket::AddressFor(path, &address)) {
-        *error = ENAMETOOLONG;
-        return -1;
-    }
     const QDeadlineTimer deadline(kConnectTimeoutMs);
     for (;;) {
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        if (fd < 0) {
-            *error = errno;
-            return -1;
-        }
-        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+        const int fd = OwnerClient::ConnectOnce(path, error);
+        if (fd >= 0 || *error != EAGAIN)
             return fd;
-        *error = errno;
-        ::close(fd);
-        if (*error != EAGAIN)
-            return -1;
         if (deadline.hasExpired()) {
             *error = ETIMEDOUT;
             return -1;
@@ -105,7 +90,7 @@ std::optional<QByteArray> ReadLine(int fd, const QDeadlineTimer& deadline) {
     for (;;) {
         if (const qsizetype end = received.indexOf('\n'); end >= 0)
             return received.left(end);
-        if (received.size() > kMaxReplyBytes || !Wait(fd, POLLIN, deadline))
+        if (received.size() > OwnerClient::MaxReplyBytes || !Wait(fd, POLLIN, deadline))
             return std::nullopt;
         char buffer[4096];
         const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
@@ -132,10 +117,87 @@ QString SocketGroup(const QString& path) {
                             : QStringLiteral("gid %1").arg(st.st_gid);
 }
 
-// Whether the peer is the process that holds the device's flock, as its user. The pid alone
-// would not do: a socket reports the pid of whoever listened on it even after that process
-// has ended and its number has gone to another, such as the real owner. The holder is asked
-// again after its user was read, so that it cannot have been replaced in between.
+} // namespace
+
+namespace OwnerClient {
+
+bool SocketPresent(int comPortNum) {
+    QString problem;
+    const QString device = PortMap::ResolvedDevice(comPortNum, &problem);
+    if (device.isEmpty())
+        return false;
+    const QString path = ControlSocket::PathFor(device, false, &problem);
+    struct stat st {};
+    return !path.isEmpty() && ::lstat(QFile::encodeName(path).constData(), &st) == 0 &&
+           S_ISSOCK(st.st_mode);
+}
+
+std::optional<TTarget> Locate(int comPortNum, TAnswer* failure) {
+    QString problem;
+    TTarget target;
+    target.device = PortMap::ResolvedDevice(comPortNum, &problem);
+    if (target.device.isEmpty()) {
+        *failure = Answer(TKind::NoOwner, problem);
+        return std::nullopt;
+    }
+    target.where = QStringLiteral("%1 (%2)").arg(PortMap::PortName(comPortNum), target.device);
+    target.path = ControlSocket::PathFor(target.device, false, &problem);
+    if (target.path.isEmpty()) {
+        *failure =
+            Answer(TKind::NoOwner,
+                   QStringLiteral("%1: no InCycler can serve it: %2").arg(target.where, problem));
+        return std::nullopt;
+    }
+    return target;
+}
+
+int ConnectOnce(const QString& path, int* error) {
+    sockaddr_un address;
+    if (!ControlSocket::AddressFor(path, &address)) {
+        *error = ENAMETOOLONG;
+        return -1;
+    }
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+        *error = errno;
+        return -1;
+    }
+    // A local socket connects at once or not at all: EAGAIN is a full backlog, not progress.
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+        return fd;
+    *error = errno;
+    ::close(fd);
+    return -1;
+}
+
+TAnswer ConnectFailure(const TTarget& target, int error) {
+    // Still waiting in the owner's backlog: it is there, but taking others first.
+    if (error == ETIMEDOUT)
+        return Answer(TKind::Failed,
+                      QStringLiteral("%1: the InCycler holding it did not take the connection "
+                                     "within %2 s; it is busy, try again")
+                          .arg(target.where)
+                          .arg(kConnectTimeoutMs / 1000));
+    // The socket admits its owner, root and the directory's group alone: nothing was handed
+    // over, and a one-shot's own failure (the port's permissions) stands.
+    if (error == EACCES)
+        return Answer(
+            TKind::NoOwner,
+            QStringLiteral("%1: %2 admits only its owner's user, root and the group "
+                           "%3 (%4)")
+                .arg(target.where, target.path, SocketGroup(target.path), SystemText(error)));
+    const SerialLock::THolder holder = SerialLock::FlockHolder(target.device);
+    if (holder.pid > 0)
+        return Answer(TKind::NoOwner, QStringLiteral("%1: %2, which serves no requests")
+                                          .arg(target.where, SerialLock::InUseText(holder)));
+    return Answer(TKind::NoOwner,
+                  QStringLiteral("%1: no InCycler holds this port").arg(target.where));
+}
+
+// The pid alone would not do: a socket reports the pid of whoever listened on it even after
+// that process has ended and its number has gone to another, such as the real owner. The
+// holder is asked again after its user was read, so that it cannot have been replaced in
+// between.
 bool HeldBy(const ControlSocket::TPeer& peer, const QString& device) {
     if (!peer.known)
         return false;
@@ -146,7 +208,31 @@ bool HeldBy(const ControlSocket::TPeer& peer, const QString& device) {
     return uid && *uid == peer.uid && SerialLock::FlockHolder(device).pid == holder;
 }
 
-// The owner's state as it is printed: its texts came from another process.
+QString OwnerName(const TTarget& target, qint64 ownerPid) {
+    return QStringLiteral("the InCycler holding %1 (process %2)").arg(target.where).arg(ownerPid);
+}
+
+TAnswer Interpret(const QByteArray& line, qint64 ownerPid, const QString& ownerName) {
+    const QJsonDocument reply = QJsonDocument::fromJson(line);
+    if (!reply.isObject())
+        return Answer(TKind::Failed,
+                      QStringLiteral("%1 gave an answer that is not one").arg(ownerName));
+    TAnswer answer;
+    answer.ownerPid = ownerPid;
+    answer.reply = reply.object();
+    const QString errorWord = answer.reply.value(QLatin1String("error")).toString();
+    const QString message = answer.reply.value(QLatin1String("message")).toString();
+    if (errorWord == QLatin1String("refused")) {
+        answer.kind = TKind::Refused;
+        answer.message = QStringLiteral("%1 refused: %2").arg(ownerName, message);
+        return answer;
+    }
+    answer.kind = TKind::Answered;
+    if (!answer.reply.value(QLatin1String("ok")).toBool())
+        answer.message = QStringLiteral("%1: %2").arg(ownerName, message);
+    return answer;
+}
+
 QJsonValue Printable(const QJsonValue& value) {
     if (value.isString())
         return PrintableText(value.toString());
@@ -165,68 +251,25 @@ QJsonValue Printable(const QJsonValue& value) {
     return printable;
 }
 
-} // namespace
-
-namespace OwnerClient {
-
-bool SocketPresent(int comPortNum) {
-    QString problem;
-    const QString device = PortMap::ResolvedDevice(comPortNum, &problem);
-    if (device.isEmpty())
-        return false;
-    const QString path = ControlSocket::PathFor(device, false, &problem);
-    struct stat st {};
-    return !path.isEmpty() && ::lstat(QFile::encodeName(path).constData(), &st) == 0 &&
-           S_ISSOCK(st.st_mode);
-}
-
 TAnswer Ask(int comPortNum, const QByteArray& requestLine) {
-    QString problem;
-    const QString device = PortMap::ResolvedDevice(comPortNum, &problem);
-    if (device.isEmpty())
-        return Answer(TKind::NoOwner, problem);
-    const QString where = QStringLiteral("%1 (%2)").arg(PortMap::PortName(comPortNum), device);
-    const QString path = ControlSocket::PathFor(device, false, &problem);
-    if (path.isEmpty())
-        return Answer(TKind::NoOwner,
-                      QStringLiteral("%1: no InCycler can serve it: %2").arg(where, problem));
-
+    TAnswer failure;
+    const std::optional<TTarget> target = Locate(comPortNum, &failure);
+    if (!target)
+        return failure;
     int error = 0;
-    const TUniqueFd socket(Connect(path, &error));
-    if (!socket.Valid()) {
-        // Still waiting in the owner's backlog: it is there, but taking others first.
-        if (error == ETIMEDOUT)
-            return Answer(TKind::Failed,
-                          QStringLiteral("%1: the InCycler holding it did not take the connection "
-                                         "within %2 s; it is busy, try again")
-                              .arg(where)
-                              .arg(kConnectTimeoutMs / 1000));
-        // The socket admits its owner, root and the directory's group alone: nothing was
-        // handed over, and a one-shot's own failure (the port's permissions) stands.
-        if (error == EACCES)
-            return Answer(TKind::NoOwner,
-                          QStringLiteral("%1: %2 admits only its owner's user, root and the group "
-                                         "%3 (%4)")
-                              .arg(where, path, SocketGroup(path), SystemText(error)));
-        const SerialLock::THolder holder = SerialLock::FlockHolder(device);
-        if (holder.pid > 0)
-            return Answer(TKind::NoOwner, QStringLiteral("%1: %2, which serves no requests")
-                                              .arg(where, SerialLock::InUseText(holder)));
-        return Answer(TKind::NoOwner, QStringLiteral("%1: no InCycler holds this port").arg(where));
-    }
+    const TUniqueFd socket(Connect(target->path, &error));
+    if (!socket.Valid())
+        return ConnectFailure(*target, error);
     // Nothing has been handed over when the peer is not the holder: the port's own failure
     // stands.
     const ControlSocket::TPeer peer = ControlSocket::PeerOf(socket.Get());
-    if (!HeldBy(peer, device))
+    if (!HeldBy(peer, target->device))
         return Answer(TKind::NoOwner,
                       QStringLiteral("%1: %2 is not served by the process that holds the port; "
                                      "it was not used")
-                          .arg(where, path));
+                          .arg(target->where, target->path));
 
-    TAnswer answer;
-    answer.ownerPid = peer.pid;
-    const QString owner =
-        QStringLiteral("the InCycler holding %1 (process %2)").arg(where).arg(peer.pid);
+    const QString owner = OwnerName(*target, peer.pid);
     const QDeadlineTimer deadline(AnswerTimeoutMs);
     // A refusal written before the request was sent is still read.
     Send(socket.Get(), requestLine, deadline);
@@ -236,22 +279,7 @@ TAnswer Ask(int comPortNum, const QByteArray& requestLine) {
                                                     "may still be sent")
                                          .arg(owner)
                                          .arg(AnswerTimeoutMs / 1000));
-    const QJsonDocument reply = QJsonDocument::fromJson(*line);
-    if (!reply.isObject())
-        return Answer(TKind::Failed,
-                      QStringLiteral("%1 gave an answer that is not one").arg(owner));
-    answer.reply = reply.object();
-    const QString errorWord = answer.reply.value(QLatin1String("error")).toString();
-    const QString message = answer.reply.value(QLatin1String("message")).toString();
-    if (errorWord == QLatin1String("refused")) {
-        answer.kind = TKind::Refused;
-        answer.message = QStringLiteral("%1 refused: %2").arg(owner, message);
-        return answer;
-    }
-    answer.kind = TKind::Answered;
-    if (!answer.reply.value(QLatin1String("ok")).toBool())
-        answer.message = QStringLiteral("%1: %2").arg(owner, message);
-    return answer;
+    return Interpret(*line, peer.pid, owner);
 }
 
 int PrintStatus(int comPortNum) {

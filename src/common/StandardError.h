@@ -6,3 +6,6 @@
 // says where no window shows it (a scheduled run, a log that cannot take a record). Written
 // and flushed at once, so that it stands before whatever the process does next.
 void SayOnStandardError(const QString& text);
+
+// The name the lines begin with, "InCycler" unless another program of the package says its own.
+void SetStandardErrorName(const QString& programName);

@@ -50,10 +50,15 @@ metainfo=/usr/share/metainfo/example.c_seed_3c975f79.incycler.metainfo.xml
 files=(
     "$app_dir/InCycler"
     "$app_dir/incycler-sim"
+    "$app_dir/incycler-web"
     /usr/share/applications/incycler.desktop
     /usr/share/icons/hicolor/scalable/apps/incycler.svg
     /usr/share/man/man1/InCycler.1.gz
     /usr/share/man/man1/incycler-sim.1.gz
+    /usr/share/man/man1/incycler-web.1.gz
+    /usr/share/doc/incycler/examples/web.conf
+    /usr/share/doc/incycler/WEB-API.md
+    /usr/lib/systemd/system/incycler-web.service
     /usr/share/doc/incycler/examples/incycler-autostart.desktop
     /usr/share/doc/incycler/examples/rotate-lobby.conf
     /usr/share/doc/incycler/CONTROL.md
@@ -67,7 +72,7 @@ files=(
 for size in "${icon_sizes[@]}"; do
     files+=("/usr/share/icons/hicolor/${size}x${size}/apps/incycler.png")
 done
-links=(/usr/bin/InCycler /usr/bin/incycler-sim)
+links=(/usr/bin/InCycler /usr/bin/incycler-sim /usr/bin/incycler-web)
 
 tmp=$(mktemp -d)
 sim_pid=""
@@ -155,7 +160,7 @@ desktop-file-validate /usr/share/applications/incycler.desktop ||
 appstreamcli validate --no-net "$metainfo" >"$tmp/appstream.out" 2>&1 ||
     fail "appstreamcli validate --no-net refuses $metainfo: $(cat "$tmp/appstream.out")"
 # Debian 12 builds with the protector, _FORTIFY_SOURCE, RELRO and BIND_NOW, not with -fcf-protection.
-hardening-check --nocfprotection "$app_dir/InCycler" "$app_dir/incycler-sim" >"$tmp/hardening.out" ||
+hardening-check --nocfprotection "$app_dir/InCycler" "$app_dir/incycler-sim" "$app_dir/incycler-web" >"$tmp/hardening.out" ||
     fail "hardening-check: $(cat "$tmp/hardening.out")"
 note "files in place; icons, desktop entry, AppStream metadata and hardening checked"
 
@@ -172,6 +177,27 @@ exposure=$(systemd-analyze security --offline=yes "$tmp/incycler-rotate@lobby.se
 awk -v e="$exposure" 'BEGIN { exit !(e <= 2.0) }' ||
     fail "the unit's exposure is $exposure, more than 2.0"
 note "rotation unit: systemd-analyze verify silent, exposure $exposure"
+
+# The network service's unit the same way, and the service itself linked to no widget, no GUI
+# and no serial port: the code that faces the network cannot reach them.
+unit=/usr/lib/systemd/system/incycler-web.service
+systemd-analyze verify "$unit" >"$tmp/verify.out" 2>&1 ||
+    fail "systemd-analyze verify refuses $unit: $(cat "$tmp/verify.out")"
+[ ! -s "$tmp/verify.out" ] || fail "systemd-analyze verify has something to say: $(cat "$tmp/verify.out")"
+exposure=$(systemd-analyze security --offline=yes "$unit" |
+    sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p')
+[ -n "$exposure" ] || fail "systemd-analyze security gave no exposure level for $unit"
+awk -v e="$exposure" 'BEGIN { exit !(e <= 2.0) }' ||
+    fail "the web unit's exposure is $exposure, more than 2.0"
+grep -q '^DevicePolicy=closed' "$unit" && ! grep -q '^DeviceAllow=' "$unit" ||
+    fail "$unit must have DevicePolicy=closed and no DeviceAllow="
+ldd "$app_dir/incycler-web" >"$tmp/ldd.out" || fail "ldd $app_dir/incycler-web failed"
+! grep -E 'libQt6(Gui|Widgets|SerialPort)' "$tmp/ldd.out" ||
+    fail "incycler-web links $(grep -oE 'libQt6(Gui|Widgets|SerialPort)[^ ]*' "$tmp/ldd.out" | tr '\n' ' ')"
+for lib in libQt6Core libQt6Network libQt6HttpServer libQt6WebSockets; do
+    grep -q "$lib" "$tmp/ldd.out" || fail "incycler-web does not link $lib"
+done
+note "web unit: systemd-analyze verify silent, exposure $exposure; incycler-web links Qt Core, Network, HTTP Server and WebSockets alone"
 
 # --- a command-line run against the virtual switcher, without a display -------------------
 # run_incycler ARGS...: runs the installed program headless; sets rc and pid (the program's pid).
