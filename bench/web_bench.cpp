@@ -25,6 +25,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
+#include <memory>
 
 namespace {
 
@@ -71,6 +73,39 @@ int Request(quint16 port, const QByteArray& method, const QByteArray& path,
         if (socket.waitForReadyRead(int(5000 - clock.elapsed())))
             reply += socket.readAll();
     return reply.startsWith("HTTP/1.1 ") ? reply.mid(9, 3).toInt() : -1;
+}
+
+// Waits for cond while this process's loop serves the switcher and the WebSocket, never pausing:
+// QTest::qWaitFor sleeps 10 ms between looks, which would date what arrives meanwhile late.
+bool WaitLive(const std::function<bool()>& cond, int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    QTimer wake; // so that the deadline is seen even when nothing arrives
+    wake.start(20);
+    while (!cond()) {
+        if (clock.elapsed() > ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+// A request sent without waiting for its answer; status is set once the answer's head is in.
+QTcpSocket* Post(quint16 port, const QByteArray& path, const QByteArray& body, int* status) {
+    auto* socket = new QTcpSocket;
+    *status = 0;
+    QObject::connect(socket, &QTcpSocket::connected, socket, [socket, path, body] {
+        socket->write("POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer " +
+                      kToken + "\r\nConnection: close\r\nContent-Length: " +
+                      QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    });
+    QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket, status] {
+        const QByteArray head = socket->peek(12);
+        if (head.startsWith("HTTP/1.1 ") && head.size() >= 12)
+            *status = head.mid(9, 3).toInt();
+    });
+    socket->connectToHost(QHostAddress::LocalHost, port);
+    return socket;
 }
 
 // The hostile clients: each kind keeps its share of the connections open and busy.
@@ -189,13 +224,15 @@ int main(int argc, char** argv) {
         sw.ClearFrames();
         pushes.clear();
         const qint64 sent = VirtualSwitcher::MonotonicNs();
-        const int status = Request(port, "POST", "/api/ports/COM3/input",
-                                   "{\"input\":" + QByteArray::number(input) + '}');
+        int status = 0;
+        const std::unique_ptr<QTcpSocket> post(Post(port, "/api/ports/COM3/input",
+                                                    "{\"input\":" + QByteArray::number(input) + '}',
+                                                    &status));
         // The owner polls 100 ms after the select; the switcher answers the poll as it reads it.
-        const bool seen = QTest::qWaitFor(
+        const bool seen = WaitLive(
             [&] {
-                return std::any_of(pushes.begin(), pushes.end(),
-                                   [&](const auto& p) { return p.second == input; });
+                return status != 0 && std::any_of(pushes.begin(), pushes.end(),
+                                                  [&](const auto& p) { return p.second == input; });
             },
             5000);
         const QList<VirtualSwitcher::TimedFrame> frames = sw.TimedFrames();
