@@ -2,6 +2,8 @@
 
 #include "PrintableText.h"
 
+#include <QSet>
+
 #include <cstdio>
 
 namespace {
@@ -22,4 +24,12 @@ void SayOnStandardError(const QString& text) {
         QStringLiteral("%1: %2\n").arg(ProgramName(), PrintableText(text)).toUtf8();
     std::fwrite(line.constData(), 1, line.size(), stderr);
     std::fflush(stderr);
+}
+
+void SayOnceOnStandardError(const QString& text) {
+    static QSet<QString> said;
+    if (said.contains(text))
+        return;
+    said.insert(text);
+    SayOnStandardError(text);
 }

@@ -6,7 +6,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSet>
 
 #include <algorithm>
 #include <cerrno>
@@ -137,15 +136,6 @@ bool InGroup(uint uid, uint gid) {
     return std::find(groups.begin(), groups.begin() + count, gid_t(gid)) != groups.begin() + count;
 }
 
-// A stale lock file of a kind that is worth telling the operator about, once per process.
-void SayPassedOver(const QString& text) {
-    static QSet<QString> said;
-    if (said.contains(text))
-        return;
-    said.insert(text);
-    SayOnStandardError(text);
-}
-
 } // namespace
 
 namespace SerialLock {
@@ -256,7 +246,7 @@ std::optional<THolder> LiveLockFileHolder(const QString& devicePath) {
         if (pid == 0 && qAbs(AgeSeconds(found.st)) < kUnreadableGraceSeconds)
             return THolder{};
     } else {
-        SayPassedOver(passedOver);
+        SayOnceOnStandardError(passedOver);
     }
     // Stale. A file that cannot be removed (another user's, without root) is still stale:
     // it is passed over, and the flock keeps the real users apart.

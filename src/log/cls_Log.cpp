@@ -10,7 +10,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QSet>
 #include <QThread>
 
 #include <cerrno>
@@ -119,15 +118,6 @@ bool LockPatiently(int fd, const QString& path) {
         QThread::msleep(kRetryPauseMs);
     }
     return true;
-}
-
-// What the operator is told of a log held by someone else, once per process and text.
-void SayOnce(const QString& text) {
-    static QSet<QString> said;
-    if (said.contains(text))
-        return;
-    said.insert(text);
-    SayOnStandardError(text);
 }
 
 // Feeds the file from its current position on to the scanner, without holding it in memory.
@@ -359,10 +349,10 @@ void TLog::TrimLogFile() {
     CreateIfMissing(path);
     const qint64 lines = CountLinesLocked(path);
     if (lines < 0) {
-        SayOnce(QStringLiteral("%1 was not cut to its last %2 lines: %3")
-                    .arg(path)
-                    .arg(LogRules::MaxLines)
-                    .arg(ErrorText(EWOULDBLOCK)));
+        SayOnceOnStandardError(QStringLiteral("%1 was not cut to its last %2 lines: %3")
+                                   .arg(path)
+                                   .arg(LogRules::MaxLines)
+                                   .arg(ErrorText(EWOULDBLOCK)));
         return;
     }
     const qint64 dropped = lines - LogRules::MaxLines;
@@ -406,8 +396,8 @@ void TLog::WriteLogLine(const QString& line) {
         QThread::msleep(kRetryPauseMs);
     }
     if (error == EWOULDBLOCK && AppendUnlocked(nativePath, bytes, error)) {
-        SayOnce(QStringLiteral("%1: %2; records are appended without its lock")
-                    .arg(path, ErrorText(EWOULDBLOCK)));
+        SayOnceOnStandardError(QStringLiteral("%1: %2; records are appended without its lock")
+                                   .arg(path, ErrorText(EWOULDBLOCK)));
         return;
     }
     SayOnStandardError(
