@@ -171,7 +171,8 @@ void TControlServer::OnReadable(TControlConnection* connection) {
         const int taken = ++serving.requests;
         Handle(connection, *line);
         if (taken >= MaxRequestsPerConnection) {
-            if (alive && !serving.busy)
+            // A watch, even as the last request a connection may make, lasts as watches do.
+            if (alive && !serving.busy && !connection->Watching())
                 connection->CloseAfterWriting();
             return;
         }
