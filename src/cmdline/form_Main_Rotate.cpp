@@ -112,6 +112,10 @@ void TFormMain::ServeUntilLost() {
     if (f_ServeLossFollowed)
         return;
     f_ServeLossFollowed = true;
+    // The interval's limits are the window's first show's work; a window that is never shown
+    // would otherwise offer a rotation request an interval of 1 s.
+    if (!f_Visible)
+        ApplyIntervalUnit();
     // Without a rotation nothing else opens the port again: a line that went away is waited
     // for as at start. A close that somebody asked for is left as it is.
     ConnectReported(mod_IF_ComPort->ApdComPort1, &TApdComPort::Lost, this, [this] {

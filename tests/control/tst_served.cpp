@@ -102,8 +102,10 @@ void TestServed::ServedByTheOwner_data() {
     QTest::newRow("window, select without a model")
         << "window" << QStringList{socat, R"({"command":"select","input":3})"} << 0
         << QByteArrayList{"SRC3", "GET"} << QByteArray(R"({"ok":true})");
-    QTest::newRow("serve, status") << "serve" << QStringList{"--status", "com03"} << 0
-                                   << QByteArrayList{} << QByteArray("\"rotation\":\"stopped\"");
+    // The interval as the window offers it, shown or not.
+    QTest::newRow("serve, status")
+        << "serve" << QStringList{"--status", "com03"} << 0 << QByteArrayList{}
+        << QByteArray("\"interval_ms\":5000,\"mode\":\"all-day\"");
     // As 開始 after the settings were made: the switcher on, the first input, its poll.
     QTest::newRow("serve, rotation")
         << "serve"
