@@ -10,6 +10,8 @@ QByteArray Reason(int status) {
     switch (status) {
     case 200:
         return "OK";
+    case 304:
+        return "Not Modified";
     case 400:
         return "Bad Request";
     case 401:
@@ -43,19 +45,24 @@ QJsonObject ErrorBody(const QString& error, const QString& message) {
 
 } // namespace
 
-QByteArray Json(int status, const QJsonObject& body, bool close, const THeaders& headers) {
-    const QByteArray content = QJsonDocument(body).toJson(QJsonDocument::Compact) + '\n';
-    QByteArray reply = "HTTP/1.1 " + QByteArray::number(status) + ' ' + Reason(status) +
-                       "\r\nContent-Type: application/json\r\nCache-Control: no-store\r\n"
-                       "X-Content-Type-Options: nosniff\r\nContent-Length: " +
-                       QByteArray::number(content.size()) + "\r\n";
-    if (status == 401)
-        reply += "WWW-Authenticate: Bearer\r\n";
+QByteArray Content(int status, const THeaders& headers, const QByteArray& content, bool close) {
+    QByteArray reply = "HTTP/1.1 " + QByteArray::number(status) + ' ' + Reason(status) + "\r\n";
     for (const auto& [name, value] : headers)
         reply += name + ": " + value + "\r\n";
+    reply += "X-Content-Type-Options: nosniff\r\n";
+    if (status != 304)
+        reply += "Content-Length: " + QByteArray::number(content.size()) + "\r\n";
     if (close)
         reply += "Connection: close\r\n";
     return reply + "\r\n" + content;
+}
+
+QByteArray Json(int status, const QJsonObject& body, bool close, const THeaders& headers) {
+    THeaders all{{"Content-Type", "application/json"}, {"Cache-Control", "no-store"}};
+    if (status == 401)
+        all.append(qMakePair(QByteArray("WWW-Authenticate"), QByteArray("Bearer")));
+    return Content(status, all + headers, QJsonDocument(body).toJson(QJsonDocument::Compact) + '\n',
+                   close);
 }
 
 QByteArray Error(int status, const QString& error, const QString& message, bool close) {

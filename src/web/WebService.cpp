@@ -2,6 +2,7 @@
 
 #include "OwnerRequest.h"
 #include "WebAccess.h"
+#include "WebPage.h"
 #include "WebReply.h"
 #include "cmdline/ProgramOptions.h"
 #include "common/PrintableText.h"
@@ -182,6 +183,13 @@ bool TWebService::handleRequest(const QHttpServerRequest& request, QTcpSocket* s
         if (socket != nullptr)
             m_gate->Answer(socket, place, reply, close);
     };
+    // The page's files before the admission: they are what a browser without the token loads.
+    const std::optional<QByteArray> page =
+        verb == "GET" ? WebPage::Answer(view.path, header("if-none-match"), close) : std::nullopt;
+    if (page) {
+        answer(*page);
+        return true;
+    }
     if (const std::optional<WebAccess::TRefusal> refusal = WebAccess::Refusal(view, m_token)) {
         answer(RefusalReply(*refusal, close));
         return true;

@@ -183,6 +183,14 @@ void TestWeb::Requests_data() {
         << false << 403 << QByteArray("\"error\":\"origin\"") << none;
     QTest::newRow("events, no token") << upgrade + QStringList{"/api/ports/COM3/events"} << true
                                       << 401 << QByteArray("\"error\":\"token\"") << none;
+    // The page's files need no token and load nothing of another site.
+    QTest::newRow("page") << QStringList{"-i", "/"} << true << 200
+                          << QByteArray("Content-Security-Policy: default-src 'self'") << none;
+    QTest::newRow("page's script")
+        << QStringList{"-i", "/app.js"} << true << 200
+        << QByteArray("Content-Type: text/javascript; charset=utf-8") << none;
+    QTest::newRow("page, unchanged") << QStringList{"-i", "-H", "If-None-Match: *", "/app.css"}
+                                     << true << 304 << QByteArray("ETag: \"") << none;
     QTest::newRow("login, wrong token") << QStringList{"-i", "-d", R"({"token":"nope"})", "/login"}
                                         << true << 401 << QByteArray("\"error\":\"token\"") << none;
     QTest::newRow("login") << QStringList{"-i", "-d", R"({"token":")" + kToken + R"("})", "/login"}

@@ -1,0 +1,45 @@
+// The page's words, Japanese and English side by side. Those the window shows are written as
+// the window writes them and as its English translation (translations/incycler_en.ts) has
+// them, so that the window and the page agree; the others are the page's own.
+export const Texts = {
+    // The window's
+    title: ['インサイクラー', 'InCycler'],
+    model: ['機種：', 'Model:'],
+    port: ['ポート番号：', 'Port:'],
+    schedule: ['動作設定', 'Schedule'],
+    allDay: ['常時切り替え制御を実行する', 'Switch all the time'],
+    between: ['指定した時刻の間、切り替え制御を実行する', 'Switch only from'],
+    to: ['～', 'to'],
+    switching: ['切り替え実行設定', 'Switching'],
+    interval: ['切り替え間隔：', 'Interval:'],
+    seconds: ['秒', 's'],
+    minutes: ['分', 'm'],
+    inputs: ['切り替え対象：', 'Inputs:'],
+    start: ['開始', 'Start'],
+    stop: ['停止', 'Stop'],
+    running: ['自動切り替え実行中', 'Automatic switching running'],
+    stopped: ['自動切り替え停止中', 'Automatic switching stopped'],
+    modeInside: ['モード：時間指定（時間内実行中）', 'Mode: time window (inside, running)'],
+    modeOutside: ['モード：時間指定（時間外）', 'Mode: time window (outside)'],
+    modeAllDay: ['モード：常時切り替え', 'Mode: all the time'],
+    power: ['電源状態：', 'Power:'],
+    selected: ['選択状態：', 'Selected:'],
+    tooFew: ['切り替え対象の入力ソースを2個以上選択して下さい。',
+        'Tick at least two inputs to switch between.'],
+
+    // The page's own
+    unit: ['単位', 'Unit'],
+    startTime: ['開始時刻', 'Start time'],
+    endTime: ['終了時刻', 'End time'],
+    tokenPrompt: ['incycler-web のトークンを入力してください。',
+        "Enter incycler-web's token."],
+    token: ['トークン：', 'Token:'],
+    login: ['ログイン', 'Log in'],
+    wrongToken: ['トークンが違います。', 'That is not the token of this incycler-web.'],
+    noPorts: ['ポートを提供している InCycler がありません。スイッチャーのそばのマシンで、例えば次のように起動してください：',
+        'No InCycler serves a port. Start one on the machine by the switcher, for example:'],
+    gone: ['%1 を提供していた InCycler がいなくなりました。戻るのを待っています…',
+        'The InCycler that served %1 has gone. Waiting for it to come back…'],
+    lost: ['incycler-web との接続が切れました。再接続しています…',
+        'The connection to incycler-web was lost. Reconnecting…'],
+};
