@@ -162,4 +162,12 @@ test('English where the browser prefers it', async () => {
         document.querySelector('#runState').textContent === 'Automatic switching stopped' &&
         document.querySelector('#start').textContent === 'Start', null, kWait);
     assert.equal(await english.getAttribute('html', 'lang'), 'en');
+    // The window's words in the page's table are the window's translation's.
+    const ts = fs.readFileSync(new URL('../../translations/incycler_en.ts', import.meta.url), 'utf8');
+    const window = new Map([...ts.matchAll(/<message>(.*?)<\/message>/gs)].map(([, message]) =>
+        ['source', 'translation'].map((tag) => message.match(`<${tag}[^>]*>([^]*?)</${tag}>`)[1])));
+    const texts = await english.evaluate(() => import('/texts.js').then((m) => m.Texts));
+    const shared = Object.values(texts).filter(([ja]) => window.has(ja));
+    assert.ok(shared.length >= 20, `${shared.length} of the window's texts`);
+    assert.deepEqual(shared.filter(([ja, en]) => window.get(ja) !== en), []);
 });
