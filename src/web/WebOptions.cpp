@@ -192,6 +192,7 @@ QString HelpText() {
                "  --cert FILE --key FILE  PEM certificate (chain) and private key: HTTPS only.\n"
                "  --help, --version\n"
                "\n"
+               "  GET  /                             the page for a browser (no token needed)\n"
                "  GET  /api/ports                    the ports an InCycler serves now\n"
                "  GET  /api/ports/COM5               {\"ok\":true,\"state\":{...}}\n"
                "  POST /api/ports/COM5/input         {\"input\":2}\n"
