@@ -5,6 +5,12 @@ import { Texts } from './texts.js';
 
 const $ = (id) => document.getElementById(id);
 
+// Written only when it changes, so that a screen reader announces a live region's news alone.
+function Write(id, text) {
+    if ($(id).textContent !== text)
+        $(id).textContent = text;
+}
+
 // As the window chooses its language: the first one the browser asks for that the page
 // speaks; English for a language it does not speak; Japanese when the browser names none.
 function ChosenLanguage(languages) {
@@ -179,8 +185,8 @@ function Render() {
     $('none').hidden = page.login || !page.listed || page.port !== '';
     $('switcher').hidden = page.login || page.port === '';
     $('where').hidden = page.login || page.port === '';
-    $('status').textContent = page.login ? '' :
-        page.lost ? Text('lost') : page.gone ? Text('gone', page.port) : '';
+    Write('status', page.login ? '' :
+        page.lost ? Text('lost') : page.gone ? Text('gone', page.port) : '');
 
     const choices = page.ports.includes(page.port) ? page.ports : [page.port, ...page.ports];
     const select = $('port');
@@ -188,13 +194,13 @@ function Render() {
     if ([...select.options].map((o) => o.value).join() !== choices.join())
         select.replaceChildren(...choices.map((port) => new Option(port, port)));
     select.value = page.port;
-    $('portName').textContent = choices.length < 2 ? page.port : '';
-    $('model').textContent = state ? state.model.toUpperCase().replace('RSX', 'RSX-') : '';
+    Write('portName', choices.length < 2 ? page.port : '');
+    Write('model', state ? state.model.toUpperCase().replace('RSX', 'RSX-') : '');
 
     // The RSX-24Q has no power commands, so no power button either.
     $('powerRow').hidden = state !== null && state.model === 'rsx24q';
     const on = state !== null && state.power === 'on';
-    $('power').textContent = on ? 'ON' : 'OFF';
+    Write('power', on ? 'ON' : 'OFF');
     $('power').setAttribute('aria-pressed', String(on));
     $('power').disabled = !served;
     for (const button of document.querySelectorAll('.sources button')) {
@@ -203,20 +209,24 @@ function Render() {
         button.disabled = !served;
     }
 
-    if (served && (running || !page.edited))
+    // A rotation started anywhere ends what was being edited here: once it stops, the fields
+    // show what 開始 would start with again.
+    if (running)
+        page.edited = false;
+    if (served && !page.edited)
         FollowSettings(state);
     $('term').disabled = !served || running;
     $('autoChange').disabled = !served || running;
     $('start').disabled = !served || running;
     $('stop').disabled = !served || !running;
-    $('runState').textContent = Text(running ? 'running' : 'stopped');
+    Write('runState', Text(running ? 'running' : 'stopped'));
     $('runState').classList.toggle('running', running);
     let mode = '------------------';
     if (running && state.mode === 'window')
         mode = Text(state.window && state.window.open ? 'modeInside' : 'modeOutside');
     else if (running)
         mode = Text('modeAllDay');
-    $('timeMode').textContent = mode;
+    Write('timeMode', mode);
 }
 
 function ClearErrors() {
