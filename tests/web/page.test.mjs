@@ -126,6 +126,19 @@ test('a rotation of IN1 and IN3 every 5 s, started on the page, rotates; the pag
     await ShowsText('#runState', '自動切り替え停止中');
     await ShowsText('#timeMode', '------------------');
     assert.equal(await page.isEnabled('#every'), true);
+
+    // Inside a window (open but for its last second), in minutes: shown as it was started.
+    await page.check('input[value="window"]');
+    await page.fill('#from', '00:00:00');
+    await page.fill('#until', '23:59:59');
+    await page.selectOption('#unit', 'min');
+    await page.fill('#every', '2');
+    await page.click('#start');
+    await page.waitForFunction(() => document.querySelector('#timeMode').textContent
+        .startsWith('モード：時間指定（'), null, kWait);
+    assert.deepEqual([await page.inputValue('#every'), await page.inputValue('#unit')], ['2', 'min']);
+    await page.click('#stop');
+    await ShowsText('#runState', '自動切り替え停止中');
 });
 
 test('a one-shot from the shell shows on the page without a reload', async () => {

@@ -243,13 +243,10 @@ async function Command(action, body, placeOf) {
     if (status === 401) {
         page.login = true;
         Render();
-        return false;
-    }
-    if (status !== 200) {
+    } else if (status !== 200) {
         const reason = status === 0 ? Text('lost') : Reason(reply);
         $(placeOf(reason)).textContent = reason;
     }
-    return status === 200;
 }
 
 // Where a refused rotation's reason belongs: next to the setting it names.
@@ -274,10 +271,9 @@ async function StartRotation() {
         every: every + unit,
         between: inWindow ? `${$('from').value}-${$('until').value}` : null,
     };
-    if (await Command('rotation', body, RotationErrorPlace)) {
-        page.edited = false;
-        page.sentUnit = unit;
-    }
+    // Before the request: the owner's state can come before its answer.
+    page.sentUnit = unit;
+    await Command('rotation', body, RotationErrorPlace);
 }
 
 async function LogIn(submit) {
