@@ -125,11 +125,9 @@ void TestSwitcherLoss::Drill(const TFarEnd& farEnd) {
     Tmod_IF_ComPort* module = m_rig->Module();
     const QString proc = QStringLiteral("TFormMain_AutoSelectSource");
     const auto selects = [&] {
-        QByteArrayList selects;
-        for (const QByteArray& frame : farEnd.frames())
-            if (frame.startsWith("SRC"))
-                selects.append(frame);
-        return selects;
+        QByteArrayList frames = farEnd.frames();
+        frames.removeIf([](const QByteArray& frame) { return !frame.startsWith("SRC"); });
+        return frames;
     };
 
     QSignalSpy ticks(form->tmr_RollSelectSource, &TWindowTimer::Timer);
