@@ -5,6 +5,8 @@
 
 #include <systemd/sd-daemon.h>
 
+#include <climits>
+
 namespace {
 
 QString g_lastStatus;
