@@ -111,7 +111,7 @@ stop() {
 trap stop EXIT
 init=""
 for _ in $(seq 60); do
-    init=$(ps -o pid= --ppid "$nspawn" | head -n 1 | tr -d ' ')
+    init=$(ps -o pid= --ppid "$nspawn" | head -n 1 | tr -d ' ' || true)
     [ -n "$init" ] && [ "$(ps -o comm= -p "$init")" = systemd ] && break
     init=""
     sleep 1
