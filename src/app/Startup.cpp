@@ -4,6 +4,7 @@
 #include "ConnectReported.h"
 #include "ErrorReport.h"
 #include "ExitSignals.h"
+#include "ServiceNotify.h"
 #include "Translations.h"
 #include "Usage.h"
 #include "cmdline/CmdLineParse.h"
@@ -194,6 +195,9 @@ int RunInCycler(int argc, char** argv) {
         form->SetRotateParams(rotate);
     ConnectExitRequests(app, exitSignals, form);
     const QString createError = StartInCycler(form);
+    // Only what lasts is watched; a one-shot run ends long before any watchdog would bite.
+    if (!form->OneShotRun())
+        ServiceNotify::StartWatchdog(form);
 
     if (headless && !createError.isEmpty()) {
         // Nobody sees an error box here, and a one-shot run cannot record its outcome: the

@@ -1,6 +1,7 @@
 #include "ui/form_Main.h"
 
 #include "app/ConnectReported.h"
+#include "app/ServiceNotify.h"
 #include "cmdline/ProgramOptions.h"
 #include "common/StandardError.h"
 #include "control/ControlTexts.h"
@@ -82,18 +83,23 @@ void TFormMain::StartupProcess_ForRotateParams() {
         }
         btn_StartClick();
         if (f_AutoChangeRunning) {
-            SayOnStandardError(QStringLiteral("rotating on %1 (%2): %3")
-                                   .arg(PortMap::PortName(f_RotateParams.ComPortNum),
-                                        mod_IF_ComPort->ApdComPort1->DevicePath(),
-                                        ProgramOptions::Describe(f_RotateParams)));
+            const QString rotating = QStringLiteral("rotating on %1 (%2): %3")
+                                         .arg(PortMap::PortName(f_RotateParams.ComPortNum),
+                                              mod_IF_ComPort->ApdComPort1->DevicePath(),
+                                              ProgramOptions::Describe(f_RotateParams));
+            SayOnStandardError(rotating);
+            ServiceNotify::Ready(rotating);
             return;
         }
     } else if (!f_RotateOpenFailureSaid) {
         // At boot the adapter may appear after the program: said once, then tried quietly.
         f_RotateOpenFailureSaid = true;
-        SayOnStandardError(QStringLiteral("%1; trying again every %2 s")
-                               .arg(mod_IF_ComPort->LastOpenFailure())
-                               .arg(kRotateRetryMs / 1000));
+        const QString waiting = QStringLiteral("%1; trying again every %2 s")
+                                    .arg(mod_IF_ComPort->LastOpenFailure())
+                                    .arg(kRotateRetryMs / 1000);
+        SayOnStandardError(waiting);
+        // Started as far as it can be: what it waits for is in the status line.
+        ServiceNotify::Ready(QStringLiteral("waiting for the port: ") + waiting);
         f_Log->OutputLogString(TLog::TypeError(), LogRules::ProcName(this, __func__),
                                ControlTexts::OpenFailedLog());
     }
@@ -105,10 +111,12 @@ void TFormMain::StartupProcess_ForRotateParams() {
 }
 
 void TFormMain::ServeUntilLost() {
-    SayOnStandardError(QStringLiteral("serving %1 (%2): %3")
-                           .arg(PortMap::PortName(f_RotateParams.ComPortNum),
-                                mod_IF_ComPort->ApdComPort1->DevicePath(),
-                                ProgramOptions::Describe(f_RotateParams)));
+    const QString serving = QStringLiteral("serving %1 (%2): %3")
+                                .arg(PortMap::PortName(f_RotateParams.ComPortNum),
+                                     mod_IF_ComPort->ApdComPort1->DevicePath(),
+                                     ProgramOptions::Describe(f_RotateParams));
+    SayOnStandardError(serving);
+    ServiceNotify::Ready(serving);
     if (f_ServeLossFollowed)
         return;
     f_ServeLossFollowed = true;

@@ -3,7 +3,10 @@
 #include "ControlTexts.h"
 #include "SwitchingRules.h"
 #include "TimeWindow.h"
+#include "app/ServiceNotify.h"
 #include "common/ErrorBox.h"
+#include "device/PortMap.h"
+#include "device/cls_ApdComPort.h"
 #include "device/cls_Model.h"
 #include "device/dm_IF_ComPort.h"
 #include "log/cls_Log.h"
@@ -59,6 +62,7 @@ void TFormMain::btn_StartClick() {
 
 void TFormMain::btn_StopClick() {
     ++f_StopClicks;
+    f_PowerOnAfterReconnection = false;
     DisarmRotation();
     f_AutoChangeRunning = false;
 }
@@ -79,6 +83,9 @@ void TFormMain::tmr_RollSelectSourceTimer() {
         if (f_AutoChangeRunning && !f_Destroying)
             tmr_RollSelectSource->SetEnabled(true);
     });
+    // Lost since the last tick: the input it reported then is no ground for the next choice.
+    if (!mod_IF_ComPort->Connected())
+        f_Model->Forget();
 
     switch (f_Mode_AutoSelectSource) {
     case mdEveryTime:
@@ -129,13 +136,44 @@ int TFormMain::GetNextSourceNum() {
 void TFormMain::AutoSelectSource(int sourceNum) {
     if (Destroying())
         return;
-    if (!mod_IF_ComPort->Connected() && !mod_IF_ComPort->OpenComPort(GetSelectedComPortNum())) {
-        // Retried at every following tick, one record each.
-        f_Log->OutputLogString(TLog::TypeError(), LogRules::ProcName(this, __func__),
-                               ControlTexts::OpenFailedLog());
-        return;
+    if (!mod_IF_ComPort->Connected()) {
+        if (!mod_IF_ComPort->OpenComPort(GetSelectedComPortNum())) {
+            ServiceNotify::Status(
+                QStringLiteral("waiting for the port: %1").arg(mod_IF_ComPort->LastOpenFailure()));
+            // Retried at every following tick, one record each.
+            f_Log->OutputLogString(TLog::TypeError(), LogRules::ProcName(this, __func__),
+                                   ControlTexts::OpenFailedLog());
+            return;
+        }
+        AskAfterReconnection();
     }
     f_Model->SetInputSourceNum(sourceNum);
     // The next choice is made from what the device reports, not from what was asked for.
     tmr_CheckSource->SetEnabled(true);
+}
+
+void TFormMain::AskAfterReconnection() {
+    ServiceNotify::Status(QStringLiteral("rotating on %1 (%2), the port opened again")
+                              .arg(PortMap::PortName(GetSelectedComPortNum()),
+                                   mod_IF_ComPort->ApdComPort1->DevicePath()));
+    // Whatever the device said before the loss, it may have been switched off or unplugged
+    // from its power meanwhile: nothing is known until it answers.
+    f_Model->Forget();
+    if (auto* modelA = dynamic_cast<TRsx24p*>(f_Model)) {
+        f_PowerOnAfterReconnection = f_AutoChangeRunning;
+        modelA->RequestPowerState();
+    }
+    // The input is asked for after the select that follows, as after every switch.
+}
+
+void TFormMain::PowerReported() {
+    if (!f_PowerOnAfterReconnection)
+        return;
+    f_PowerOnAfterReconnection = false;
+    auto* modelA = dynamic_cast<TRsx24p*>(f_Model);
+    if (modelA == nullptr || !f_AutoChangeRunning || Destroying() ||
+        modelA->PowerState() != psPowerOff)
+        return;
+    modelA->PowerOn();
+    tmr_CheckPower->SetEnabled(true);
 }

@@ -12,6 +12,13 @@ public:
     int SelectedSourceNum() const { return f_SelectedSourceNum; }
     void SetSelectedSourceNum(int num) { f_SelectedSourceNum = num; }
 
+    // The line was lost and is back: until the device answers again, nothing is known of it
+    // (it may have lost its power meanwhile).
+    void Forget() {
+        f_PowerState = psNone;
+        f_SelectedSourceNum = 0;
+    }
+
     // Stores what one reply reported; what it did not report stays as it is.
     void Apply(const ReplyFraming::ReplyEffect& effect) {
         if (effect.power)

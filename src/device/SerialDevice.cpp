@@ -1,5 +1,7 @@
 #include "SerialDevice.h"
 
+#include "DeviceRefusal.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -30,17 +32,30 @@ QString PermissionText(const QString& devicePath) {
     return text;
 }
 
-QString OpenErrorText(int error, const QString& devicePath) {
+// Another user's TIOCEXCL. A real tty drops it at its last close, a pseudo-terminal only
+// when its other end closes: after a crash it outlives its holder. That is taken as so where
+// no flock is left on the device, or, where the sandbox hides the flocks, where the holder's
+// lock file was found stale.
+QString BusyText(const QString& devicePath, bool staleLockFileFound) {
+    const SerialLock::THolder holder = SerialLock::FlockHolder(devicePath);
+    if (holder.pid <= 0 && DeviceRefusal::PseudoTerminal(devicePath) &&
+        (!holder.hidden || staleLockFileFound))
+        return DeviceRefusal::LeftExclusiveText();
+    return SerialLock::InUseText(holder);
+}
+
+QString OpenErrorText(int error, const QString& devicePath, bool staleLockFileFound) {
     switch (error) {
     case ENOENT:
     case ENXIO:
     case ENODEV:
         return QStringLiteral("no such device");
     case EACCES:
-    case EPERM:
         return PermissionText(devicePath);
-    case EBUSY: // another user's TIOCEXCL
-        return SerialLock::InUseText(SerialLock::FlockHolder(devicePath));
+    case EPERM: // file modes answer EACCES; EPERM is a control group's device policy
+        return DeviceRefusal::NotAdmittedText(devicePath);
+    case EBUSY:
+        return BusyText(devicePath, staleLockFileFound);
     default:
         return SystemText(error);
     }
@@ -84,10 +99,16 @@ QString SetModemLine(int fd, int line, bool on) {
 
 QString TSerialDevice::Open(const QString& devicePath) {
     Close();
+    const QByteArray lockPath = QFile::encodeName(SerialLock::LockFilePath(devicePath));
+    struct stat lockFile {};
+    const bool lockFileThere = ::lstat(lockPath.constData(), &lockFile) == 0;
     // Before the open: opening a line can already disturb the program that holds it.
     if (const std::optional<SerialLock::THolder> holder =
             SerialLock::LiveLockFileHolder(devicePath))
         return SerialLock::InUseText(*holder);
+    // Gone now: it was stale, and cleared on the way. Remembered for the retries.
+    if (lockFileThere && ::lstat(lockPath.constData(), &lockFile) != 0)
+        m_staleLockFileOf = devicePath;
 
     const QByteArray path = QFile::encodeName(devicePath);
     int fd = -1;
@@ -95,7 +116,7 @@ QString TSerialDevice::Open(const QString& devicePath) {
         fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     while (fd < 0 && errno == EINTR);
     if (fd < 0)
-        return OpenErrorText(errno, devicePath);
+        return OpenErrorText(errno, devicePath, m_staleLockFileOf == devicePath);
 
     const auto fail = [fd](const QString& reason) {
         ::close(fd);

@@ -35,4 +35,5 @@ private:
     int m_fd = -1;
     termios m_saved{};
     SerialLock::TLockFile m_lockFile;
+    QString m_staleLockFileOf; // the device whose lock file was last found stale
 };

@@ -141,10 +141,12 @@ bool InGroup(uint uid, uint gid) {
 namespace SerialLock {
 
 QString InUseText(const THolder& holder) {
+    const QString hidden = QStringLiteral("in use by another program (hidden from this service)");
     if (holder.pid <= 0)
-        return QStringLiteral("in use by another program");
+        return holder.hidden ? hidden : QStringLiteral("in use by another program");
+    // Alive, as the caller has found, but without an entry in /proc that can be read.
     if (holder.name.isEmpty())
-        return QStringLiteral("in use by process %1").arg(holder.pid);
+        return hidden + QStringLiteral(", process %1").arg(holder.pid);
     return QStringLiteral("in use by process %1 (%2)").arg(holder.pid).arg(holder.name);
 }
 
@@ -260,7 +262,7 @@ THolder FlockHolder(const QString& devicePath) {
         return {};
     QFile locks(QStringLiteral("/proc/locks"));
     if (!locks.open(QIODevice::ReadOnly))
-        return {};
+        return THolder{0, {}, true};
     // "1: FLOCK  ADVISORY  WRITE 4711 00:1b:3 0 EOF": the device as major:minor (hex) of
     // its file system and the inode; waiting requests ("1: -> FLOCK ...") are skipped. Any
     // user can make the file long, so it is read a line at a time.
@@ -283,7 +285,7 @@ THolder FlockHolder(const QString& devicePath) {
             continue;
         const qint64 pid = fields[4].toLongLong();
         // 0 or -1: the holder is not visible from this process's PID namespace.
-        return pid > 0 ? THolder{pid, ProcessName(pid)} : THolder{};
+        return pid > 0 ? THolder{pid, ProcessName(pid)} : THolder{0, {}, true};
     }
 }
 

@@ -14,10 +14,13 @@ namespace SerialLock {
 // Who holds a device; pid 0 when that is not known.
 struct THolder {
     qint64 pid = 0;
-    QString name; // from /proc/PID/comm, empty when unreadable
+    QString name;        // from /proc/PID/comm, empty when unreadable
+    bool hidden = false; // the sandbox hides who holds it (/proc/locks, or other PID spaces)
 };
 
-// "in use by process 4711 (minicom)", or "in use by another program" without a PID.
+// "in use by process 4711 (minicom)", or "in use by another program" without a PID; a holder
+// the sandbox hides (its /proc entry, or the lock table) is "another program (hidden from
+// this service)".
 QString InUseText(const THolder& holder);
 
 // The lock file's name for a device, as minicom names it: the path below /dev with every

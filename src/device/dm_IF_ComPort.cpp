@@ -119,7 +119,11 @@ void Tmod_IF_ComPort::AnalyzeRcvData(const QString& reply) {
 }
 
 void Tmod_IF_ComPort::AnalyzeRcvData_Rsx24p(const QString& reply) {
-    ReplyTarget()->Apply(ReplyFraming::ParseRsx24p(reply));
+    const ReplyFraming::ReplyEffect effect = ReplyFraming::ParseRsx24p(reply);
+    ReplyTarget()->Apply(effect);
+    // The rotation switches on a switcher that came back off after its line was lost.
+    if (effect.power && FormMain != nullptr)
+        FormMain->PowerReported();
 }
 
 void Tmod_IF_ComPort::AnalyzeRcvData_Rsx24q(const QString& reply) {

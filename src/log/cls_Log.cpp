@@ -22,6 +22,26 @@
 namespace {
 
 QString g_directoryOverride;
+// Tests shorten the log; 0 keeps the real length.
+qsizetype g_keptLinesOverride = 0;
+
+qsizetype KeptLines() {
+    return g_keptLinesOverride > 0 ? g_keptLinesOverride : LogRules::MaxLines;
+}
+
+// While the process runs, the file is cut back once it holds more than twice the lines kept.
+qsizetype RunningLimit() {
+    return 2 * KeptLines();
+}
+
+// What the log was like when its lines were last counted (or it was trimmed), so that an
+// append need only look at the file's size to tell whether it is worth counting them again.
+struct TCounted {
+    QString path;
+    qint64 size = 0;
+    qint64 lines = 0;
+};
+TCounted g_counted;
 
 // A held file is given this long before the caller stops waiting for it.
 constexpr qint64 kLockPatienceMs = 2000;
@@ -188,7 +208,7 @@ qint64 CountLinesLocked(const QString& path) {
         ThrowFileError(path, errno);
     if (!LockPatiently(fd.Get(), path))
         return -1;
-    LogRules::TLineScanner scanner;
+    LogRules::TLineScanner scanner(KeptLines());
     int error = 0;
     if (!Scan(fd.Get(), scanner, error))
         ThrowFileError(path, error);
@@ -208,27 +228,31 @@ void RestoreHead(int fd, const QByteArray& head, off_t size) {
 // directory is not writable by operators, so there can be no new file to rename over it).
 // Turning lone LF ends into CR LF can make the file grow: the space is reserved before
 // anything is overwritten, so that a full disk leaves the log as it was rather than cut.
+// Only a file of more than trimAbove lines is rewritten; what it then holds goes to *counted.
 // Returns an empty string, or why the file was left untrimmed.
-QString RewriteTrimmedLocked(const QString& path) {
+QString RewriteTrimmedLocked(const QString& path, qint64 trimAbove = KeptLines(),
+                             TCounted* counted = nullptr) {
     const TUniqueFd fd(OpenFile(QFile::encodeName(path), O_RDWR));
     if (!fd.Valid())
         ThrowFileError(path, errno);
     if (!LockPatiently(fd.Get(), path))
         return ErrorText(EWOULDBLOCK);
-    LogRules::TLineScanner scanner;
+    LogRules::TLineScanner scanner(KeptLines());
     int error = 0;
     if (!Scan(fd.Get(), scanner, error))
         ThrowFileError(path, error);
-    if (scanner.Lines() <= LogRules::MaxLines)
+    struct stat st {};
+    if (::fstat(fd.Get(), &st) != 0)
+        ThrowFileError(path, errno);
+    if (counted != nullptr)
+        *counted = {path, st.st_size, scanner.Lines()};
+    if (scanner.Lines() <= trimAbove)
         return {};
     QByteArray kept;
     if (!ReadFrom(fd.Get(), scanner.KeptStart(), kept, error))
         ThrowFileError(path, error);
     kept = LogRules::JoinWithCrLf(kept);
 
-    struct stat st {};
-    if (::fstat(fd.Get(), &st) != 0)
-        ThrowFileError(path, errno);
     const int reserved = ::posix_fallocate(fd.Get(), 0, kept.size());
     if (reserved != 0) {
         // The fallback for file systems without fallocate may have grown the file.
@@ -252,7 +276,43 @@ QString RewriteTrimmedLocked(const QString& path) {
         RestoreHead(fd.Get(), head, st.st_size);
         return ErrorText(error);
     }
+    if (counted != nullptr)
+        *counted = {path, kept.size(), qMin<qint64>(scanner.Lines(), KeptLines())};
     return {};
+}
+
+// After an append that left the file at `size` bytes: the lines are counted again (a read of
+// the whole file) only once the file has doubled since they were last counted, or sooner
+// where lines of their average length so far would pass the limit; past it, the file is cut
+// back to the lines kept, as at start-up. Appends stay cheap, and the file stays near its
+// limit whoever else appends.
+void TrimWhenGrown(const QString& path, qint64 size) {
+    TCounted& last = g_counted;
+    if (last.path != path || size < last.size) {
+        // First seen here, or cut back by another process: counted from this size on.
+        last = {path, size, 0};
+        return;
+    }
+    const bool doubled = size >= 2 * last.size;
+    const bool nearLimit = last.lines > 0 && size * last.lines > last.size * RunningLimit();
+    if (!doubled && !nearLimit)
+        return;
+    try {
+        const QString untrimmed = RewriteTrimmedLocked(path, RunningLimit(), &last);
+        if (!untrimmed.isEmpty()) {
+            // Tried again once the file has doubled from here, not at every append.
+            last = {path, size, 0};
+            SayOnStandardError(QStringLiteral("%1 was left as it was, not cut to its last %2 "
+                                              "lines: %3")
+                                   .arg(path)
+                                   .arg(KeptLines())
+                                   .arg(untrimmed));
+        }
+    } catch (const EFileError& error) {
+        // The record is in.
+        last = {path, size, 0};
+        SayOnStandardError(QString::fromUtf8(error.what()));
+    }
 }
 
 // Whether the file's last byte ends a line (an empty file needs no break either).
@@ -269,7 +329,7 @@ bool EndsWithLineBreak(int fd, off_t size) {
 
 // One try of an append. A write that fails half-way is cut off again, so that a retry
 // cannot leave a torn record in front of the whole one.
-bool TryAppend(const QByteArray& nativePath, QByteArrayView bytes, int& error) {
+bool TryAppend(const QByteArray& nativePath, QByteArrayView bytes, int& error, qint64& sizeAfter) {
     const TUniqueFd fd(OpenFile(nativePath, O_RDWR | O_CREAT));
     if (!fd.Valid()) {
         error = errno;
@@ -289,8 +349,10 @@ bool TryAppend(const QByteArray& nativePath, QByteArrayView bytes, int& error) {
         framed = QByteArray("\r\n", 2) + bytes.toByteArray();
         bytes = framed;
     }
-    if (WriteAll(fd.Get(), bytes, st.st_size, error))
+    if (WriteAll(fd.Get(), bytes, st.st_size, error)) {
+        sizeAfter = st.st_size + bytes.size();
         return true;
+    }
     while (::ftruncate(fd.Get(), st.st_size) != 0 && errno == EINTR) {
     }
     return false;
@@ -332,6 +394,10 @@ void TLog::SetDirectoryOverride(const QString& directory) {
     g_directoryOverride = directory;
 }
 
+void TLog::SetKeptLinesOverride(qsizetype lines) {
+    g_keptLinesOverride = lines;
+}
+
 QString TLog::DefaultPath() {
     const QString directory =
         g_directoryOverride.isEmpty() ? ExecutableDirectory() : g_directoryOverride;
@@ -351,22 +417,22 @@ void TLog::TrimLogFile() {
     if (lines < 0) {
         SayOnceOnStandardError(QStringLiteral("%1 was not cut to its last %2 lines: %3")
                                    .arg(path)
-                                   .arg(LogRules::MaxLines)
+                                   .arg(KeptLines())
                                    .arg(ErrorText(EWOULDBLOCK)));
         return;
     }
-    const qint64 dropped = lines - LogRules::MaxLines;
+    const qint64 dropped = lines - KeptLines();
     if (dropped <= 0)
         return;
     // Pending events run without the lock held, so that a handler may write its record.
     for (qint64 i = 0; i < dropped; i += kDroppedLinesPerEventPass)
         QCoreApplication::processEvents();
     // An untrimmed log is still a whole log: start-up goes on, and the operator is told.
-    const QString untrimmed = RewriteTrimmedLocked(path);
+    const QString untrimmed = RewriteTrimmedLocked(path, KeptLines(), &g_counted);
     if (!untrimmed.isEmpty())
         SayOnStandardError(QStringLiteral("%1 was left as it was, not cut to its last %2 lines: %3")
                                .arg(path)
-                               .arg(LogRules::MaxLines)
+                               .arg(KeptLines())
                                .arg(untrimmed));
 }
 
@@ -387,10 +453,13 @@ void TLog::WriteLogLine(const QString& line) {
     QElapsedTimer waited;
     waited.start();
     int error = 0;
+    qint64 size = 0;
     for (;;) {
         QCoreApplication::processEvents();
-        if (TryAppend(nativePath, bytes, error))
+        if (TryAppend(nativePath, bytes, error, size)) {
+            TrimWhenGrown(path, size);
             return;
+        }
         if (waited.elapsed() >= kLockPatienceMs)
             break;
         QThread::msleep(kRetryPauseMs);

@@ -21,8 +21,10 @@ public:
 
     // Appends one record. A record whose file stays locked by another process for about two
     // seconds is appended without the lock (said once on standard error); one that cannot be
-    // appended at all goes to standard error instead. The caller is not told. Throws
-    // EFileError only when the file is missing and cannot be created.
+    // appended at all goes to standard error instead. The caller is not told. A file that
+    // has grown past twice MaxLines lines meanwhile (a long outage, other processes
+    // appending) is cut back to its last MaxLines, as Init does. Throws EFileError only when
+    // the file is missing and cannot be created.
     void OutputLogString(const QString& a_Type, const QString& a_Proc, const QString& a_LogValue);
 
     QString FileFullPath() const { return f_FileFullPath; }
@@ -32,6 +34,9 @@ public:
     // Where later Init calls put the file; an empty path means the executable's directory.
     // For tests that must not write beside the test binary.
     static void SetDirectoryOverride(const QString& directory);
+    // The lines a trim keeps (the running trim comes at twice as many); 0 means the real
+    // LogRules::MaxLines. For tests that must see a trim without writing 20000 records.
+    static void SetKeptLinesOverride(qsizetype lines);
 
 private:
     void TrimLogFile();

@@ -111,6 +111,8 @@ public:
     void SetMode_AutoSelectSource(TMode_AutoSelectSource mode);
     int GetNextSourceNum();
     void AutoSelectSource(int sourceNum);
+    // A power state has just been taken into the model from a reply.
+    void PowerReported();
     bool IsInSetTime();
     qint64 GetSecondsToEndTime(double t);
     qint32 GetFirstIntervalForSetTime(double t);
@@ -226,6 +228,8 @@ private:
 
     // Stops the rotation's timer and whatever wait for the window is pending.
     void DisarmRotation();
+    // The rotation has opened a lost port again: the device is asked as the port button asks.
+    void AskAfterReconnection();
 
     // Fields of the controller, as initialised by InitMain.
     bool f_DoExit = false;
@@ -252,6 +256,9 @@ private:
     int f_ExitSignal = 0; // the signal that asked the process to end, if any
     // Counts Stop clicks, so that Start can tell a Stop handled while its commands were written.
     unsigned f_StopClicks = 0;
+    // Set when the rotation opens a lost port of model A: the first power report after it
+    // decides whether the switcher is switched on again, as Start would.
+    bool f_PowerOnAfterReconnection = false;
     // Armed only while the time-window rotation waits for its window to open.
     TWallClockAlarm* f_WindowOpeningAlarm = nullptr;
 };

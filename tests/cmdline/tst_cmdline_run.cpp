@@ -22,7 +22,9 @@
 #include <memory>
 
 #include <csignal>
+#include <fcntl.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -342,6 +344,11 @@ void TestCmdLineRun::PortThatCannotBeOpened_data() {
     QTest::newRow("permission denied")
         << QStringList{"/com03", "/rsx24p", "/in2"} << QString() << QString()
         << "InCycler: COM3 (<device>): Permission denied; is the user in the group dialout?";
+    // Run as nobody in dialout, after a holder that crashed left the pty in exclusive mode.
+    QTest::newRow("exclusive mode left behind")
+        << QStringList{"/com03", "/rsx24p", "/in2"} << QString() << QString()
+        << "InCycler: COM3 (<device>): held exclusively by no running program: a "
+           "pseudo-terminal keeps that until its other end closes";
 }
 
 void TestCmdLineRun::PortThatCannotBeOpened() {
@@ -353,7 +360,8 @@ void TestCmdLineRun::PortThatCannotBeOpened() {
 
     RunOptions options;
     const QString device = QFileInfo(sim.LinkPath()).canonicalFilePath();
-    if (line.contains(QLatin1String("Permission denied"))) {
+    const bool leftExclusive = line.contains(QLatin1String("held exclusively"));
+    if (line.contains(QLatin1String("Permission denied")) || leftExclusive) {
         const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
         const group* dialout = ::getgrnam("dialout");
         if (::geteuid() != 0 || setpriv.isEmpty() || dialout == nullptr)
@@ -366,6 +374,12 @@ void TestCmdLineRun::PortThatCannotBeOpened() {
                  0);
         QCOMPARE(::chmod(QFile::encodeName(m_portDir.path()).constData(), 0755), 0);
         options.wrap = {setpriv, "--reuid=nobody", "--regid=nogroup", "--clear-groups"};
+        if (leftExclusive) {
+            options.wrap.last() = QStringLiteral("--groups=%1").arg(dialout->gr_gid);
+            const int fd = ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY);
+            QVERIFY(fd >= 0 && ::ioctl(fd, TIOCEXCL) == 0);
+            ::close(fd);
+        }
     }
 
     RunResult run;

@@ -148,8 +148,26 @@ void TestServed::ServedByTheOwner() {
     qint64 ownerPid = QCoreApplication::applicationPid();
     const bool rotateOwner = owner == QLatin1String("rotate");
     if (owner != QLatin1String("window")) {
+        // The service manager's end of NOTIFY_SOCKET, as systemd has it for Type=notify.
+        const QTemporaryDir notifyDir;
+        const int manager = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        const auto closeManager = qScopeGuard([manager] { ::close(manager); });
+        sockaddr_un address{AF_UNIX, {}};
+        qstrncpy(address.sun_path, qPrintable(notifyDir.filePath("notify")),
+                 sizeof address.sun_path);
+        QVERIFY(::bind(manager, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
+        QByteArrayList told;
+        const auto tell = [&] {
+            char buffer[4096];
+            for (ssize_t n; (n = ::recv(manager, buffer, sizeof buffer, 0)) > 0;)
+                told.append(QByteArray(buffer, n));
+            return told.size();
+        };
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("INCYCLER_PORT_DIR"), m_rig->PortDir());
+        // With WatchdogSec=1s.
+        env.insert(QStringLiteral("NOTIFY_SOCKET"), notifyDir.filePath("notify"));
+        env.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("1000000"));
         ownerRun.setProcessEnvironment(env);
         ownerRun.start(ownerCopy.Path(),
                        QStringList{rotateOwner ? "--rotate" : "--serve", "--port", "com03",
@@ -165,6 +183,12 @@ void TestServed::ServedByTheOwner() {
                        FramesWith(sw, "PWR?").size() == (rotateOwner ? 2 : 1);
             },
             60000));
+        // Ready once it rotates or serves, saying so; then the watchdog's pings from its loop.
+        QVERIFY(QTest::qWaitFor([&] { return tell() >= 2; }, 60000));
+        QVERIFY2(told[0].startsWith(rotateOwner ? "READY=1\nSTATUS=rotating on COM3 ("
+                                                : "READY=1\nSTATUS=serving COM3 ("),
+                 told[0].constData());
+        QCOMPARE(told[1], QByteArray("WATCHDOG=1"));
     } else {
         QVERIFY(OpenAndSettle(*m_rig));
     }

@@ -1,6 +1,7 @@
-// The switcher lost in the middle of a rotation and back again: the program neither crashes
-// nor spins while it is away, writes one record per tick that finds no port, and switches
-// again at the first tick after the switcher's return.
+// The switcher lost in the middle of a rotation and back again, off: the program neither
+// crashes nor spins while it is away, writes one record per tick that finds no port, and at
+// the first tick after the switcher's return knows nothing of it until it answers, asks it as
+// the port button does, switches it on again and switches inputs.
 
 #include "ControlSupport.h"
 #include "DrillSupport.h"
@@ -27,7 +28,7 @@ constexpr int kWaitMs = 30000;
 class TSimProcess : public QObject {
 public:
     bool Start(const QString& portDir) {
-        m_out.clear();
+        // The frames of every run in turn; what it says only of this one.
         m_err.clear();
         m_process = std::make_unique<QProcess>();
         connect(m_process.get(), &QProcess::readyReadStandardOutput, this,
@@ -45,14 +46,13 @@ public:
         m_process->waitForFinished(kWaitMs);
     }
 
-    QByteArrayList Selects() const {
-        QByteArrayList selects;
+    QByteArrayList Frames() const {
+        QByteArrayList frames;
         for (const QByteArray& line : m_out.split('\n')) {
-            const QByteArray text = line.mid(line.indexOf(' ') + 1);
-            if (text.startsWith("SRC"))
-                selects.append(text);
+            if (!line.isEmpty())
+                frames.append(line.mid(line.indexOf(' ') + 1));
         }
-        return selects;
+        return frames;
     }
 
     ~TSimProcess() override {
@@ -79,8 +79,9 @@ private slots:
 private:
     struct TFarEnd {
         std::function<void()> lose;
-        std::function<bool()> comeBack;
-        std::function<QByteArrayList()> selects;
+        std::function<bool()> comeBack; // powered off, as after a power cut
+        std::function<QByteArrayList()> frames;
+        bool inProcess = false; // its frames are seen as they arrive
     };
     void Drill(const TFarEnd& farEnd);
 
@@ -95,7 +96,12 @@ void TestSwitcherLoss::hungUpInProcessAndStartedAgain() {
     m_rig = std::make_unique<AppRig>();
     VirtualSwitcher& sw = m_rig->Switcher();
     // Stop closes both sides of the pty: the program's side sees a hang-up.
-    Drill({[&] { sw.Stop(); }, [&] { return sw.Start(); }, [&] { return Selects(sw); }});
+    Drill({[&] { sw.Stop(); },
+           [&] {
+               sw.SetPowerOn(false);
+               return sw.Start();
+           },
+           [&] { return sw.Frames(); }, true});
 }
 
 void TestSwitcherLoss::processKilledAndStartedAgain() {
@@ -111,13 +117,18 @@ void TestSwitcherLoss::processKilledAndStartedAgain() {
                // any other program's pty may take next; no test should write there.
                QFile::remove(link);
            },
-           [&] { return sim.Start(m_rig->PortDir()); }, [&] { return sim.Selects(); }});
+           [&] { return sim.Start(m_rig->PortDir()); }, [&] { return sim.Frames(); }});
 }
 
 void TestSwitcherLoss::Drill(const TFarEnd& farEnd) {
     TFormMain* form = m_rig->Form();
     Tmod_IF_ComPort* module = m_rig->Module();
     const QString proc = QStringLiteral("TFormMain_AutoSelectSource");
+    const auto selects = [&] {
+        QByteArrayList frames = farEnd.frames();
+        frames.removeIf([](const QByteArray& frame) { return !frame.startsWith("SRC"); });
+        return frames;
+    };
 
     QSignalSpy ticks(form->tmr_RollSelectSource, &TWindowTimer::Timer);
     // Connected after the handler: whether each tick left the port open.
@@ -125,6 +136,14 @@ void TestSwitcherLoss::Drill(const TFarEnd& farEnd) {
     const QObject tickWatch;
     connect(form->tmr_RollSelectSource, &TWindowTimer::Timer, &tickWatch,
             [&] { openAfterTick.append(module->Connected()); });
+    // What the program holds of the device when the device is asked for its power.
+    QList<QPair<TPowerState, int>> stateAtPowerQuery;
+    connect(&m_rig->Switcher(), &VirtualSwitcher::FrameReceived, &tickWatch,
+            [&](const QByteArray& text) {
+                if (text == "PWR?")
+                    stateAtPowerQuery.append(
+                        {form->Model()->PowerState(), form->Model()->SelectedSourceNum()});
+            });
 
     SetEveryTime(form, {1, 3});
     QVERIFY(m_rig->OpenPortByButton(3));
@@ -136,7 +155,7 @@ void TestSwitcherLoss::Drill(const TFarEnd& farEnd) {
     QVERIFY(form->AutoChangeRunning());
     // The every-time tick never rewrites the interval, so a shorter one set here stays.
     form->tmr_RollSelectSource->SetInterval(kIntervalMs);
-    QTRY_VERIFY_WITH_TIMEOUT(farEnd.selects().size() >= 2, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(selects().size() >= 2, kWaitMs);
 
     farEnd.lose();
     QTRY_VERIFY_WITH_TIMEOUT(!module->Connected(), kWaitMs);
@@ -175,15 +194,24 @@ void TestSwitcherLoss::Drill(const TFarEnd& farEnd) {
     // Back: the first tick after the return opens the port and switches again.
     const int ticksAtReturn = int(ticks.count());
     const int recordsAtReturn = LogRecords(*m_rig, proc);
-    const qsizetype selectsAtReturn = farEnd.selects().size();
+    const qsizetype selectsAtReturn = selects().size();
+    const qsizetype framesAtReturn = farEnd.frames().size();
+    stateAtPowerQuery.clear();
     QVERIFY(farEnd.comeBack());
-    QTRY_VERIFY_WITH_TIMEOUT(farEnd.selects().size() >= selectsAtReturn + 2, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(selects().size() >= selectsAtReturn + 2, kWaitMs);
     QVERIFY(openAfterTick.size() > ticksAtReturn);
     QVERIFY(openAfterTick.at(ticksAtReturn));
     QCOMPARE(LogRecords(*m_rig, proc), recordsAtReturn);
     // The idle refresh forgot the reported input while the port was closed: the rotation
     // starts over from the first listed input and goes on from the device's answers.
-    QCOMPARE(farEnd.selects().mid(selectsAtReturn, 2), (QByteArrayList{"SRC1", "SRC3"}));
+    QCOMPARE(selects().mid(selectsAtReturn, 2), (QByteArrayList{"SRC1", "SRC3"}));
+    // Asked first, as the port button asks; found off, switched on once, as Start does.
+    QCOMPARE(farEnd.frames().value(framesAtReturn), QByteArray("PWR?"));
+    QTRY_VERIFY_WITH_TIMEOUT(form->Model()->PowerState() == psPowerOn, kWaitMs);
+    QCOMPARE(farEnd.frames().mid(framesAtReturn).count("PWR1"), 1);
+    // Nothing of what it said before the loss is taken for its state meanwhile.
+    if (farEnd.inProcess)
+        QCOMPARE(stateAtPowerQuery.value(0), (QPair<TPowerState, int>{psNone, 0}));
 
     QCOMPARE(m_rig->LogLines().size(), recordsAtReturn);
     QVERIFY2(ShownBoxes().isEmpty(), qPrintable(BoxLines().join('\n')));

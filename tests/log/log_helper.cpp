@@ -1,6 +1,8 @@
 // log_helper hold <file>           holds an exclusive flock on <file>, prints "locked" once it
 //                                  has it, and keeps it until standard input is closed.
-// log_helper write <dir> <count>   appends <count> records numbered from 0 to the log in <dir>.
+// log_helper write <dir> <count> [<kept>]
+//                                  appends <count> records numbered from 0 to the log in <dir>,
+//                                  trimming it to <kept> lines instead of the real number.
 
 #include "common/Errors.h"
 #include "log/cls_Log.h"
@@ -30,8 +32,9 @@ int Hold(const QString& path) {
     return 0;
 }
 
-int Write(const QString& directory, int count) {
+int Write(const QString& directory, int count, int kept) {
     TLog::SetDirectoryOverride(directory);
+    TLog::SetKeptLinesOverride(kept);
     TLog log;
     try {
         log.Init();
@@ -52,8 +55,8 @@ int main(int argc, char** argv) {
     const QStringList args = app.arguments();
     if (args.size() == 3 && args[1] == QLatin1String("hold"))
         return Hold(args[2]);
-    if (args.size() == 4 && args[1] == QLatin1String("write"))
-        return Write(args[2], args[3].toInt());
-    std::fputs("usage: log_helper hold <file> | log_helper write <dir> <count>\n", stderr);
+    if ((args.size() == 4 || args.size() == 5) && args[1] == QLatin1String("write"))
+        return Write(args[2], args[3].toInt(), args.value(4).toInt());
+    std::fputs("usage: log_helper hold <file> | log_helper write <dir> <count> [<kept>]\n", stderr);
     return 2;
 }

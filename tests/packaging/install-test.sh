@@ -182,6 +182,13 @@ exposure=$(systemd-analyze security --offline=yes "$tmp/incycler-rotate@lobby.se
 awk -v e="$exposure" 'BEGIN { exit !(e <= 2.0) }' ||
     fail "the unit's exposure is $exposure, more than 2.0"
 note "rotation unit: systemd-analyze verify silent, exposure $exposure"
+# A hang is killed by the watchdog, refused options are not restarted, Qt gets the private
+# runtime directory it wants, the machine's shared memory is closed.
+for line in Type=notify WatchdogSec=30s RestartPreventExitStatus=2 RuntimeDirectoryMode=0700 \
+    'InaccessiblePaths=-/dev/shm -/dev/mqueue'; do
+    grep -qxF "$line" "$unit" || fail "the rotation unit lacks '$line'"
+done
+grep -Eq '(^|, )libsystemd0( |,|$)' <<<"$depends" || fail "Depends lacks libsystemd0: $depends"
 
 # The network service's unit the same way, and the service itself linked to no widget, no GUI
 # and no serial port: the code that faces the network cannot reach them.
