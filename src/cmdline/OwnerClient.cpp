@@ -204,8 +204,10 @@ bool HeldBy(const ControlSocket::TPeer& peer, const QString& device) {
     const qint64 holder = SerialLock::FlockHolder(device).pid;
     if (holder <= 0 || holder != peer.pid)
         return false;
-    const std::optional<uint> uid = SerialLock::ProcessUid(holder);
-    return uid && *uid == peer.uid && SerialLock::FlockHolder(device).pid == holder;
+    const std::optional<SerialLock::TCredentials> credentials =
+        SerialLock::ProcessCredentials(holder);
+    return credentials && credentials->uid == peer.uid &&
+           SerialLock::FlockHolder(device).pid == holder;
 }
 
 QString OwnerName(const TTarget& target, qint64 ownerPid) {

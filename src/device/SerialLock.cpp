@@ -34,6 +34,8 @@ constexpr qint64 kMaxLockFileBytes = 128;
 
 // A line of /proc/locks is about 60 bytes; a longer one is not one of its lines.
 constexpr qint64 kMaxLocksLineBytes = 256;
+// /proc/PID/status's Groups line holds up to 65536 numbers; more than enough for the device's.
+constexpr qint64 kMaxStatusLineBytes = 65536;
 
 // What lies at a lock file's name.
 struct TLockFileFound {
@@ -189,31 +191,53 @@ QString ProcessName(qint64 pid) {
     return PrintableText(QString::fromLocal8Bit(comm.read(kMaxLockFileBytes).trimmed()));
 }
 
-std::optional<uint> ProcessUid(qint64 pid) {
+std::optional<TCredentials> ProcessCredentials(qint64 pid) {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
     if (pid <= 0 || !status.open(QIODevice::ReadOnly))
         return std::nullopt;
-    // "Uid:\t1000\t1000\t1000\t1000": real, effective, saved and file-system user.
+    // "Uid:\t1000\t1000\t1000\t1000" (real, effective, saved, file system), "Gid:" alike,
+    // "Groups:\t20 27 1000": the supplementary groups as the process holds them now.
+    const auto ids = [](const QByteArray& line) {
+        QList<uint> values;
+        for (const QByteArray& field : line.mid(line.indexOf(':') + 1).simplified().split(' ')) {
+            bool ok = false;
+            const uint value = field.toUInt(&ok);
+            if (ok)
+                values.append(value);
+        }
+        return values;
+    };
+    TCredentials credentials;
+    bool user = false;
     for (;;) {
-        const QByteArray line = status.readLine(kMaxLocksLineBytes);
+        const QByteArray line = status.readLine(kMaxStatusLineBytes);
         if (line.isEmpty())
-            return std::nullopt;
-        if (!line.startsWith("Uid:"))
-            continue;
-        const QList<QByteArray> ids = line.mid(4).simplified().split(' ');
-        bool ok = false;
-        const uint uid = ids.value(1).toUInt(&ok);
-        return ok ? std::optional<uint>(uid) : std::nullopt;
+            break;
+        const QList<uint> values = ids(line);
+        if (line.startsWith("Uid:") && values.size() > 1) {
+            credentials.uid = values[1];
+            user = true;
+        } else if (line.startsWith("Gid:") && values.size() > 1) {
+            credentials.groups.prepend(values[1]);
+        } else if (line.startsWith("Groups:")) {
+            credentials.groups += values;
+        }
     }
+    return user ? std::optional<TCredentials>(credentials) : std::nullopt;
 }
 
-bool MayOpen(uint uid, const QString& devicePath) {
+bool MayOpen(uint uid, const QString& devicePath, qint64 pid) {
     struct stat st {};
     if (uid == 0)
         return true;
     if (::stat(QFile::encodeName(devicePath).constData(), &st) != 0)
         return false;
-    return uid == st.st_uid || InGroup(uid, st.st_gid);
+    if (uid == st.st_uid || InGroup(uid, st.st_gid))
+        return true;
+    // A service's groups (systemd's SupplementaryGroups=) are no user's in the group database:
+    // the process that made the file, running as the file's owner, shows them.
+    const std::optional<TCredentials> maker = ProcessCredentials(pid);
+    return maker && maker->uid == uid && maker->groups.contains(uint(st.st_gid));
 }
 
 std::optional<THolder> LiveLockFileHolder(const QString& devicePath) {
@@ -228,26 +252,27 @@ std::optional<THolder> LiveLockFileHolder(const QString& devicePath) {
         passedOver = QStringLiteral("%1 is %2, not a lock file: passed over").arg(path, found.what);
         break;
     case TLockFileFound::Regular:
-    case TLockFileFound::Unreadable:
+    case TLockFileFound::Unreadable: {
+        const qint64 pid = ParseLockPid(found.content);
+        const bool alive = pid > 0 && ProcessAlive(pid);
+        const bool young = qAbs(AgeSeconds(found.st)) < kUnreadableGraceSeconds;
+        // The file's process is gone: stale, whoever made it.
+        if (found.kind == TLockFileFound::Regular && !alive && (pid > 0 || !young))
+            break;
         // Anyone may write a lock file: only one whose maker could have opened the port
         // itself keeps the others off it.
-        if (!MayOpen(found.st.st_uid, devicePath))
+        if (!MayOpen(found.st.st_uid, devicePath, alive ? pid : 0)) {
             passedOver = QStringLiteral("%1 was made by uid %2, who may not open %3: not honoured")
                              .arg(path)
                              .arg(found.st.st_uid)
                              .arg(devicePath);
-        break;
+            break;
+        }
+        // A file that is there but cannot be read (or not yet) is someone's lock all the same.
+        return alive ? THolder{pid, ProcessName(pid)} : THolder{};
     }
-    if (passedOver.isEmpty()) {
-        // A file that is there but cannot be read is someone's lock all the same.
-        if (found.kind == TLockFileFound::Unreadable)
-            return THolder{};
-        const qint64 pid = ParseLockPid(found.content);
-        if (pid > 0 && ProcessAlive(pid))
-            return THolder{pid, ProcessName(pid)};
-        if (pid == 0 && qAbs(AgeSeconds(found.st)) < kUnreadableGraceSeconds)
-            return THolder{};
-    } else {
+    }
+    if (!passedOver.isEmpty()) {
         SayOnceOnStandardError(passedOver);
     }
     // Stale. A file that cannot be removed (another user's, without root) is still stale:

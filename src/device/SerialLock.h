@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <optional>
@@ -40,12 +41,17 @@ bool ProcessAlive(qint64 pid);
 // empty string.
 QString ProcessName(qint64 pid);
 
-// The effective user of a running process, as /proc/PID/status tells; nothing when it cannot
-// be read.
-std::optional<uint> ProcessUid(qint64 pid);
+// The effective user and groups (the effective one first, then the supplementary ones) of a
+// running process, as /proc/PID/status tells; nothing when it cannot be read.
+struct TCredentials {
+    uint uid = 0;
+    QList<uint> groups;
+};
+std::optional<TCredentials> ProcessCredentials(qint64 pid);
 
-// Whether the user could open the device: root, the node's owner, or a member of its group.
-bool MayOpen(uint uid, const QString& devicePath);
+// Whether the user could open the device: root, the node's owner, or a member of its group,
+// by the group database or, for process pid running as that user, by the groups it holds.
+bool MayOpen(uint uid, const QString& devicePath, qint64 pid = 0);
 
 // The live holder of the device's lock file, if any. A stale file (its process gone, or no
 // PID readable in it and older than a few seconds) is removed on the way; a younger one

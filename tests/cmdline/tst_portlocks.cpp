@@ -15,6 +15,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -147,6 +148,10 @@ void TestPortLocks::refusedWhileAnotherHoldsIt_data() {
     const QString self = QStringLiteral("in use by process <pid> \\(tst_portlocks\\)");
     QTest::newRow("live lock file") << "lock file" << self;
     QTest::newRow("flock") << "flock" << self;
+    // A service's user, in the port's group through its unit (SupplementaryGroups=), not by
+    // the group database.
+    QTest::newRow("a service's lock file") << "service"
+                                           << "in use by process \\d+ \\(sleep\\)";
     QTest::newRow("picocom") << "picocom"
                              << "in use by process \\d+ \\(picocom\\)";
     QTest::newRow("minicom") << "minicom"
@@ -161,9 +166,27 @@ void TestPortLocks::refusedWhileAnotherHoldsIt() {
     QByteArray lockContent;
     int flockFd = -1;
     std::unique_ptr<TTerminalTool> tool;
+    QProcess service;
+    const auto stopService = qScopeGuard([&] { service.kill(), service.waitForFinished(); });
     if (holder == QLatin1String("lock file")) {
         lockContent = UucpContent(self);
         QVERIFY(WriteFile(m_lockFile, lockContent));
+    } else if (holder == QLatin1String("service")) {
+        struct stat device {};
+        QCOMPARE(::stat(QFile::encodeName(m_device).constData(), &device), 0);
+        service.start(QStringLiteral("setpriv"),
+                      {"--reuid=65534", "--regid=65534",
+                       QStringLiteral("--groups=%1").arg(device.st_gid), "sleep", "60"});
+        if (::geteuid() != 0 || !service.waitForStarted(kWaitMs))
+            QSKIP("needs root and setpriv");
+        lockContent = UucpContent(service.processId());
+        QVERIFY(WriteFile(m_lockFile, lockContent));
+        QCOMPARE(::chown(QFile::encodeName(m_lockFile).constData(), 65534, 65534), 0);
+        // Running as the service's user, with its groups.
+        QVERIFY(QTest::qWaitFor([&] {
+            return ReadWholeFile(QStringLiteral("/proc/%1/comm").arg(service.processId())) ==
+                   "sleep\n";
+        }));
     } else if (holder == QLatin1String("flock")) {
         flockFd = ::open(QFile::encodeName(m_device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
         QVERIFY(flockFd >= 0 && ::flock(flockFd, LOCK_EX | LOCK_NB) == 0);
