@@ -7,6 +7,7 @@
 #include "control/ControlTexts.h"
 #include "device/PortMap.h"
 #include "device/cls_ApdComPort.h"
+#include "device/cls_Model.h"
 #include "device/dm_IF_ComPort.h"
 #include "log/cls_Log.h"
 #include "ui/Widgets.h"
@@ -129,6 +130,9 @@ void TFormMain::ServeUntilLost() {
     ConnectReported(mod_IF_ComPort->ApdComPort1, &TApdComPort::Lost, this, [this] {
         if (f_AutoChangeRunning || f_DoExit || Destroying())
             return;
+        // Whatever the device said before, it may be off when it is back: nothing is known
+        // until it answers again.
+        f_Model->Forget();
         tmr_StartupProcess_ForRotateParams->SetInterval(kRotateRetryMs);
         tmr_StartupProcess_ForRotateParams->SetEnabled(true);
     });

@@ -352,7 +352,8 @@ void TestServed::OnlyTheHolderIsBelieved() {
 }
 
 // A --serve owner: its watch gets the state at once and the device's report of a one-shot's
-// input; it ends when the line goes away, and the owner takes the line up again when it is back.
+// input; it ends when the line goes away, and the owner takes the line up again when it is back,
+// knowing nothing of the device until it answers.
 void TestServed::WatchFollowsTheState() {
     VirtualSwitcher& sw = m_rig->Switcher();
     TOneShotProgram ownerCopy(QStringLiteral(INCYCLER_BINARY));
@@ -398,13 +399,17 @@ void TestServed::WatchFollowsTheState() {
     sw.Stop();
     QTRY_VERIFY(read() && ended);
     sw.ClearFrames();
+    sw.SetMute(true); // back, but not answering yet
     QVERIFY(sw.Start());
-    // Asked as Open asks, once it is found again (tried every 5 s).
+    // Asked as Open asks, once it is found again (tried every 5 s), and nothing known of it
+    // until it answers: not the input it reported before.
     QTRY_VERIFY_WITH_TIMEOUT(FramesWith(sw, "GET").size() == 1, 30000);
     QCOMPARE(sw.Frames().first(), QByteArray("PWR?"));
     QVERIFY(m_program.Run({"--status", "com03"}, options, &run));
-    QVERIFY2(run.exitCode == 0 && run.standardOutput.contains(sw.SlavePath().toUtf8()),
-             run.standardError.constData());
+    QVERIFY2(run.exitCode == 0 && run.standardOutput.contains(sw.SlavePath().toUtf8()) &&
+                 run.standardOutput.contains("\"input\":0,") &&
+                 run.standardOutput.contains("\"power\":\"unknown\""),
+             run.standardOutput.constData());
 }
 
 INCYCLER_APP_TEST_MAIN(TestServed)
