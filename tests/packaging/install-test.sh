@@ -169,18 +169,23 @@ hardening-check --nocfprotection --nofortify "$app_dir/incycler-web" >"$tmp/hard
     fail "hardening-check: $(cat "$tmp/hardening.out")"
 note "files in place; icons, desktop entry, AppStream metadata and hardening checked"
 
-# The rotation's unit, as an instance: systemd-analyze has nothing to say about it, and its
-# sandbox leaves an exposure of at most 2.0 (neither needs a running systemd).
+# check_unit FILE: systemd-analyze has nothing to say about the unit, and its sandbox leaves an
+# exposure of at most 2.0 (neither needs a running systemd); sets exposure.
+check_unit() {
+    systemd-analyze verify "$1" >"$tmp/verify.out" 2>&1 ||
+        fail "systemd-analyze verify refuses $1: $(cat "$tmp/verify.out")"
+    [ ! -s "$tmp/verify.out" ] || fail "systemd-analyze verify has something to say: $(cat "$tmp/verify.out")"
+    exposure=$(systemd-analyze security --offline=yes "$1" |
+        sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p')
+    [ -n "$exposure" ] || fail "systemd-analyze security gave no exposure level for $1"
+    awk -v e="$exposure" 'BEGIN { exit !(e <= 2.0) }' ||
+        fail "the exposure of $1 is $exposure, more than 2.0"
+}
+
+# The rotation's unit, as an instance.
 unit=/usr/lib/systemd/system/incycler-rotate@.service
 cp "$unit" "$tmp/incycler-rotate@lobby.service"
-systemd-analyze verify "$tmp/incycler-rotate@lobby.service" >"$tmp/verify.out" 2>&1 ||
-    fail "systemd-analyze verify refuses the unit: $(cat "$tmp/verify.out")"
-[ ! -s "$tmp/verify.out" ] || fail "systemd-analyze verify has something to say: $(cat "$tmp/verify.out")"
-exposure=$(systemd-analyze security --offline=yes "$tmp/incycler-rotate@lobby.service" |
-    sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p')
-[ -n "$exposure" ] || fail "systemd-analyze security gave no exposure level"
-awk -v e="$exposure" 'BEGIN { exit !(e <= 2.0) }' ||
-    fail "the unit's exposure is $exposure, more than 2.0"
+check_unit "$tmp/incycler-rotate@lobby.service"
 note "rotation unit: systemd-analyze verify silent, exposure $exposure"
 # A hang is killed by the watchdog, refused options are not restarted, Qt gets the private
 # runtime directory it wants, the machine's shared memory is closed.
@@ -193,14 +198,7 @@ grep -Eq '(^|, )libsystemd0( |,|$)' <<<"$depends" || fail "Depends lacks libsyst
 # The network service's unit the same way, and the service itself linked to no widget, no GUI
 # and no serial port: the code that faces the network cannot reach them.
 unit=/usr/lib/systemd/system/incycler-web.service
-systemd-analyze verify "$unit" >"$tmp/verify.out" 2>&1 ||
-    fail "systemd-analyze verify refuses $unit: $(cat "$tmp/verify.out")"
-[ ! -s "$tmp/verify.out" ] || fail "systemd-analyze verify has something to say: $(cat "$tmp/verify.out")"
-exposure=$(systemd-analyze security --offline=yes "$unit" |
-    sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p')
-[ -n "$exposure" ] || fail "systemd-analyze security gave no exposure level for $unit"
-awk -v e="$exposure" 'BEGIN { exit !(e <= 2.0) }' ||
-    fail "the web unit's exposure is $exposure, more than 2.0"
+check_unit "$unit"
 grep -q '^DevicePolicy=closed' "$unit" && ! grep -q '^DeviceAllow=' "$unit" ||
     fail "$unit must have DevicePolicy=closed and no DeviceAllow="
 ldd "$app_dir/incycler-web" >"$tmp/ldd.out" || fail "ldd $app_dir/incycler-web failed"
