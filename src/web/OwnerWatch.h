@@ -2,6 +2,7 @@
 
 #include "OwnerLink.h"
 #include "cmdline/OwnerClient.h"
+#include "common/WindowTimer.h"
 
 #include <QJsonObject>
 #include <QObject>
@@ -31,8 +32,13 @@ signals:
 private:
     void Connected();
     void Received(const QByteArray& line);
+    void End(const QString& why);
 
     TOwnerLink m_link;
+    // A socket that takes the connection and never answers (a listener that does not accept,
+    // a stopped process) is given up and looked at again, so that an owner that replaces it
+    // at the same path is found.
+    TWindowTimer m_firstState;
     OwnerClient::TTarget m_target;
     QJsonObject m_state;
     qint64 m_pid = 0;
