@@ -6,6 +6,7 @@
 #include "control/ControlSocket.h"
 #include "sim/VirtualSwitcher.h"
 
+#include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -80,6 +81,9 @@ bool TestWeb::StartOwner() {
 
 void TestWeb::initTestCase() {
     QVERIFY(m_dir.isValid());
+    // Sockets of its own: the service watches every owner it finds, other tests' too.
+    QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("run")));
+    qputenv("INCYCLER_RUN_DIR", QFile::encodeName(m_dir.filePath(QStringLiteral("run"))));
     VirtualSwitcher::Options options;
     options.comNumber = 3;
     options.portDir = m_dir.path();
@@ -117,7 +121,6 @@ void TestWeb::initTestCase() {
     pollfd waiting{mute, POLLIN, 0};
     QTRY_VERIFY_WITH_TIMEOUT(::poll(&waiting, 1, 0) == 1, 10000);
     QVERIFY(StartOwner());
-    // Other tests' owners may be listed too: this one is known by its pid.
     const QByteArray pid = "\"pid\":" + QByteArray::number(m_owner.processId()) + ',';
     QTRY_VERIFY_WITH_TIMEOUT(
         Curl({"-H", "Authorization: Bearer " + kToken, Url("/api/ports")}).second.contains(pid),
