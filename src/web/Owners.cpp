@@ -27,6 +27,14 @@ const TOwnerWatch* TOwners::ForDevice(const QString& device) const {
     return nullptr;
 }
 
+QList<const TOwnerWatch*> TOwners::ForPort(const QString& name) const {
+    QList<const TOwnerWatch*> owners;
+    for (const TOwnerWatch* watch : m_watches)
+        if (watch->Believed() && watch->State().value(QLatin1String("port")).toString() == name)
+            owners.append(watch);
+    return owners;
+}
+
 QList<const TOwnerWatch*> TOwners::Served() const {
     QList<const TOwnerWatch*> served;
     for (const TOwnerWatch* watch : m_watches)

@@ -22,6 +22,8 @@ public:
     void Start();
     // The believed owner of a device, or none.
     const TOwnerWatch* ForDevice(const QString& device) const;
+    // The believed owners that report the port by this name ("COM5"), each by its own port map.
+    QList<const TOwnerWatch*> ForPort(const QString& name) const;
     QList<const TOwnerWatch*> Served() const;
 
 signals:

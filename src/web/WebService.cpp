@@ -88,16 +88,30 @@ const TOwnerWatch* TWebService::OwnerOf(const QString& port, QByteArray* error, 
                                  close);
         return nullptr;
     }
-    QString problem;
-    const QString device = PortMap::ResolvedDevice(*number, &problem);
-    const TOwnerWatch* owner = device.isEmpty() ? nullptr : m_owners->ForDevice(device);
+    // Each owner names its port by its own port map (a unit's INCYCLER_PORT_DIR, say), which
+    // this service need not share: the port is the one an owner reports by the name asked for.
+    // Only where several report it is this service's own map asked which device is meant.
+    const QString name = PortMap::PortName(*number);
+    const QList<const TOwnerWatch*> owners = m_owners->ForPort(name);
+    const TOwnerWatch* owner = owners.size() == 1 ? owners.first() : nullptr;
+    QStringList devices;
+    if (owners.size() > 1) {
+        QString problem;
+        const TOwnerWatch* mapped = m_owners->ForDevice(PortMap::ResolvedDevice(*number, &problem));
+        owner = owners.contains(mapped) ? mapped : nullptr;
+        for (const TOwnerWatch* candidate : owners)
+            devices.append(candidate->Target().device);
+    }
     if (owner == nullptr)
-        *error = WebReply::Error(404, QStringLiteral("no-owner"),
-                                 device.isEmpty()
-                                     ? problem
-                                     : QStringLiteral("%1 (%2): no InCycler serves this port")
-                                           .arg(PortMap::PortName(*number), device),
-                                 close);
+        *error = WebReply::Error(
+            404, QStringLiteral("no-owner"),
+            owners.isEmpty()
+                ? QStringLiteral("%1: no InCycler serves this port").arg(name)
+                : QStringLiteral("%1 is served on several devices (%2), none of them the one "
+                                 "this service's port map gives; give the service the owners' "
+                                 "INCYCLER_PORT_DIR")
+                      .arg(name, devices.join(QStringLiteral(", "))),
+            close);
     return owner;
 }
 
