@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The package's rotation unit under a real systemd: a Debian 12 root booted by systemd-nspawn -b,
+# The package's units under a real systemd: a Debian 12 root booted by systemd-nspawn -b,
 # the built package installed in it, the virtual switcher on a pty, and incycler-rotate@lobby
 # enabled. Then, with the journal lines of each:
 #   - start at boot, ready (Type=notify) with its status line, a private runtime directory;
@@ -8,7 +8,8 @@
 #     pty the killed process held is left in exclusive mode, and is said to be;
 #   - refused options: failed once, not restarted;
 #   - the log cut back while it runs, with another writer appending;
-#   - what the sandbox lets it write, a device its policy does not admit, a hidden holder.
+#   - what the sandbox lets it write, a device its policy does not admit, a hidden holder;
+#   - incycler-web serving the rotation's owner, then a --serve owner that does not rotate.
 #
 #   tests/packaging/booted-check.sh [package.deb]      (default: what scripts/package builds)
 #
@@ -218,6 +219,43 @@ journal -u $rotation -o cat --since=-4s | grep 'InCycler:' || true
 journal -u $rotation -o cat --since=-4s | grep -q 'hidden from this service' ||
     fail "the hidden holder is not said as such"
 in_ct systemctl stop holder
+
+say "7. the network service: the owner served over HTTP; an owner that does not rotate"
+in_ct sh -c 'umask 077; od -An -N32 -tx1 /dev/urandom | tr -d " \n" >/etc/incycler/web-token'
+token=$(cat "$root/etc/incycler/web-token")
+in_ct systemctl start incycler-web
+# The host's curl in the container's network, where the service listens on its loopback.
+web() { nsenter -t "$init" -n curl -s -m 10 -w ' %{http_code}\n' "$@"; }
+api=http://127.0.0.1:8731/api/ports
+bearer="Authorization: Bearer $token"
+listed() { web -H "$bearer" $api | grep -q "\"pid\":$(pid_of "$1")," && return; sleep 1; false; }
+for _ in $(seq 30); do listed $rotation && break; done
+web -H "$bearer" $api
+listed $rotation || fail "the web service does not list the rotation's owner"
+web -H "$bearer" -d '{"input":2}' $api/COM5/input
+sleep 1
+journal -u incycler-sim -o cat --since=-2s | grep -q SRC2 || fail "POST input 2 sent no SRC2"
+web $api
+[[ $(web $api) == *" 401" ]] || fail "a client without the token was let in"
+in_ct systemctl stop $rotation
+printf 'INCYCLER_FORM=--serve\nINCYCLER_ROTATE="--port com05 --model rsx24p"\nINCYCLER_PORT_DIR=/run/incycler-ports\n' \
+    >"$root/etc/incycler/rotate-desk.conf"
+desk=incycler-rotate@desk.service
+in_ct systemctl start $desk
+for _ in $(seq 30); do listed $desk && break; done
+in_ct systemctl show -P StatusText $desk
+[[ $(in_ct systemctl show -P StatusText $desk) == "serving COM5 (/dev/pts/"* ]] ||
+    fail "the --serve owner's status line"
+listed $desk || fail "the web service does not list the --serve owner"
+web -H "$bearer" -d '{"input":3}' $api/COM5/input
+sleep 6 # a rotation at 5 s would have sent a select meanwhile
+frames=$(journal -u incycler-sim -o cat --since=-7s)
+echo "$frames"
+[ "$(grep -c SRC <<<"$frames")" = 1 ] || fail "the --serve owner sent selects of its own"
+in_ct systemctl stop $desk
+journal -u incycler-web -o cat | grep incycler-web: || true
+in_ct systemd-analyze security --offline=yes --no-pager incycler-web.service | tail -n 1
+in_ct systemctl stop incycler-web
 
 say "exposure"
 in_ct systemd-analyze security --offline=yes --no-pager $rotation | tail -n 1
