@@ -84,12 +84,7 @@ void TFormMain::StartupProcess_ForRotateParams() {
         }
         btn_StartClick();
         if (f_AutoChangeRunning) {
-            const QString rotating = QStringLiteral("rotating on %1 (%2): %3")
-                                         .arg(PortMap::PortName(f_RotateParams.ComPortNum),
-                                              mod_IF_ComPort->ApdComPort1->DevicePath(),
-                                              ProgramOptions::Describe(f_RotateParams));
-            SayOnStandardError(rotating);
-            ServiceNotify::Ready(rotating);
+            SayReady(QStringLiteral("rotating on"));
             return;
         }
     } else if (!f_RotateOpenFailureSaid) {
@@ -111,13 +106,17 @@ void TFormMain::StartupProcess_ForRotateParams() {
     tmr_StartupProcess_ForRotateParams->SetEnabled(true);
 }
 
+void TFormMain::SayReady(const QString& doing) {
+    const QString ready = QStringLiteral("%1 %2 (%3): %4")
+                              .arg(doing, PortMap::PortName(f_RotateParams.ComPortNum),
+                                   mod_IF_ComPort->ApdComPort1->DevicePath(),
+                                   ProgramOptions::Describe(f_RotateParams));
+    SayOnStandardError(ready);
+    ServiceNotify::Ready(ready);
+}
+
 void TFormMain::ServeUntilLost() {
-    const QString serving = QStringLiteral("serving %1 (%2): %3")
-                                .arg(PortMap::PortName(f_RotateParams.ComPortNum),
-                                     mod_IF_ComPort->ApdComPort1->DevicePath(),
-                                     ProgramOptions::Describe(f_RotateParams));
-    SayOnStandardError(serving);
-    ServiceNotify::Ready(serving);
+    SayReady(QStringLiteral("serving"));
     if (f_ServeLossFollowed)
         return;
     f_ServeLossFollowed = true;

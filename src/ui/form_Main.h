@@ -213,6 +213,8 @@ private:
     // --serve: holds the port it opened and serves it; a line that goes away is waited for
     // again.
     void ServeUntilLost();
+    // "rotating on COM3 (/dev/ttyUSB0): …" on stderr and as the service's status line.
+    void SayReady(const QString& doing);
     // A one-shot run's command for the InCycler that holds the port, if one serves it. False
     // when none does: the run then fails as it would have.
     bool HandToOwner(const QString& proc);
